@@ -1,0 +1,27 @@
+// xagterm: a serial terminal, hex file uploader and programming menu for
+// boards with the XAG49 microcontroller.
+#include <cstdio>
+
+#include "frontend/argumentos.hpp"
+#include "frontend/terminal.hpp"
+#include "platform/plataforma.hpp"
+#include "programming/upload.hpp"
+#include "serial/porta.hpp"
+
+int main(int argc, char** argv) {
+  // Everything shown is shown at once: nothing waits in a buffer while the
+  // program waits for the line or the keyboard.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+
+  Argumentos args = le_argumentos(argc, argv);
+  hcom = AbreComm(args.porta, args.baud);
+  if (hcom == plat::porta_invalida) return 1;
+
+  plat::ConsoleTeclas console;
+  std::printf("Terminal %s %d baud\nCtrl-X para sair\nCtrl-U Grava arquivo hex\n"
+              "Ctrl-F Menu de programacao do XAG49\n",
+              args.porta, args.baud);
+  if (args.arquivo != nullptr) envia_hex(args.arquivo);
+  terminal();
+  return 0;
+}

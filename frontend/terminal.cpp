@@ -1,0 +1,49 @@
+#include "frontend/terminal.hpp"
+
+#include <cstdio>
+
+#include "platform/plataforma.hpp"
+#include "programming/menu.hpp"
+#include "programming/upload.hpp"
+#include "serial/porta.hpp"
+
+namespace {
+
+constexpr int ctrl_u = 0x15;  // send a hex file
+constexpr int ctrl_f = 0x06;  // programming menu
+constexpr int ctrl_x = 0x18;  // leave
+
+// Shows every byte waiting on the line with one write.
+void mostra_linha(unsigned char* buf, int tamanho) {
+  int n = plat::porta_le_disponivel(hcom, buf, tamanho);
+  if (n > 0) std::fwrite(buf, 1, static_cast<size_t>(n), stdout);
+}
+
+// Sends a waiting key down the line; returns it, or 0 when none was waiting.
+int passa_tecla() {
+  if (!plat::tecla_pronta()) return 0;
+  int tecla = plat::tecla_le();
+  if (tecla < 0) return 0;
+  unsigned char byte = static_cast<unsigned char>(tecla);
+  plat::porta_escreve(hcom, &byte, 1);
+  return tecla;
+}
+
+}  // namespace
+
+void terminal() {
+  unsigned char buf[80];  // bytes from the line; the file name after Ctrl-U
+  for (;;) {
+    plat::espera_entrada(hcom);
+    mostra_linha(buf, sizeof buf);
+    // Only a key is a command: a byte from the line never starts one.
+    int tecla = passa_tecla();
+    if (tecla == ctrl_u) {
+      envia_hex_digitado(reinterpret_cast<char*>(buf), sizeof buf);
+    } else if (tecla == ctrl_f) {
+      comando();
+    } else if (tecla == ctrl_x) {
+      return;
+    }
+  }
+}

@@ -1,0 +1,14 @@
+// How a port argument names a serial device on POSIX.
+#pragma once
+
+#include <cstddef>
+
+namespace plat {
+
+// COMn and comn, n a decimal number from 1 to 256, name /dev/ttyS(n-1);
+// a name that begins with "/dev/" is the device path itself. Writes the
+// path into buf and returns true, or returns false when the name designates
+// no device (COM0, COM3x, COM999, or a path that does not fit).
+bool caminho_da_porta(const char* nome, char* buf, std::size_t tamanho);
+
+}  // namespace plat

@@ -1,0 +1,135 @@
+// The serial port on POSIX: a tty file descriptor in raw mode, kept
+// non-blocking; every wait is a poll with a deadline.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <ctime>
+
+#include "platform/plataforma.hpp"
+#include "platform/posix/baud_linux.hpp"
+#include "platform/posix/nome_porta.hpp"
+#include "platform/posix/relogio_posix.hpp"
+
+namespace plat {
+
+namespace {
+
+int descritor(Porta p) { return static_cast<int>(p); }
+
+speed_t codigo_padrao(int baud) {
+  switch (baud) {
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 1800: return B1800;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B0;
+  }
+}
+
+void modo_cru(termios& t) {
+  t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+  t.c_oflag &= ~OPOST;
+  t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  t.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
+  t.c_cflag |= CS8 | CREAD | CLOCAL;
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+}
+
+// One non-blocking read; a failure or a hung-up line counts as nothing.
+int le_agora(int fd, unsigned char* buf, int n) {
+  for (;;) {
+    ssize_t r = read(fd, buf, static_cast<size_t>(n));
+    if (r > 0) return static_cast<int>(r);
+    if (r < 0 && errno == EINTR) continue;
+    return 0;
+  }
+}
+
+}  // namespace
+
+Porta porta_abre(const char* nome) {
+  char caminho[256];
+  if (!caminho_da_porta(nome, caminho, sizeof caminho)) return porta_invalida;
+  int fd = open(caminho, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return porta_invalida;
+  // Nobody else may use the line while we hold it: flock stops another
+  // xagterm even as root, TIOCEXCL stops other programs.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    return porta_invalida;
+  }
+  ioctl(fd, TIOCEXCL);
+  return fd;
+}
+
+bool porta_configura(Porta p, int baud) {
+  int fd = descritor(p);
+  termios t{};
+  if (tcgetattr(fd, &t) != 0) return false;
+  modo_cru(t);
+  speed_t codigo = codigo_padrao(baud);
+  if (codigo != B0) cfsetspeed(&t, codigo);
+  if (tcsetattr(fd, TCSANOW, &t) != 0) return false;
+  if (codigo == B0 && !baud_arbitrario(fd, baud)) return false;
+  if (baud_lido(fd) != baud) return false;
+  int linhas = TIOCM_DTR | TIOCM_RTS;
+  ioctl(fd, TIOCMBIC, &linhas);  // a pseudo-terminal has no modem lines
+  return true;
+}
+
+int porta_le(Porta p, unsigned char* buf, int n) {
+  int fd = descritor(p);
+  timespec prazo = instante_mais_us(agora(), 1000);
+  int lidos = 0;
+  for (;;) {
+    lidos += le_agora(fd, buf + lidos, n - lidos);
+    if (lidos >= n) return lidos;
+    timespec falta = ate(prazo);
+    if (falta.tv_sec < 0 || (falta.tv_sec == 0 && falta.tv_nsec == 0)) return lidos;
+    pollfd f{fd, POLLIN, 0};
+    int r = ppoll(&f, 1, &falta, nullptr);
+    if (r < 0 && errno != EINTR) return lidos;
+    if (r > 0 && (f.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      // Hung up or failed: take what is left, then wait out the time-out.
+      lidos += le_agora(fd, buf + lidos, n - lidos);
+      dorme_ate(prazo);
+      return lidos;
+    }
+  }
+}
+
+int porta_le_disponivel(Porta p, unsigned char* buf, int n) {
+  return le_agora(descritor(p), buf, n);
+}
+
+void porta_escreve(Porta p, const unsigned char* buf, int n) {
+  int fd = descritor(p);
+  int enviados = 0;
+  while (enviados < n) {
+    ssize_t r = write(fd, buf + enviados, static_cast<size_t>(n - enviados));
+    if (r > 0) {
+      enviados += static_cast<int>(r);
+      continue;
+    }
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && errno != EAGAIN) return;  // the line has failed
+    pollfd f{fd, POLLOUT, 0};
+    if (poll(&f, 1, -1) < 0 && errno != EINTR) return;
+    if (f.revents & (POLLHUP | POLLERR | POLLNVAL)) return;
+  }
+}
+
+}  // namespace plat

@@ -1,0 +1,130 @@
+#include "programming/menu.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/plataforma.hpp"
+#include "programming/registros.hpp"
+#include "serial/troca.hpp"
+
+namespace {
+
+constexpr int caractere_de_deteccao = 'f';
+constexpr int tentativas_de_deteccao = 7;
+
+int maiuscula(int c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
+
+int valor_hex(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Sends 'f' until the device echoes it back: a device at another rate
+// echoes something else; none at all, or a NUL, ends the attempts.
+bool detecta_baud() {
+  int eco = -1;
+  int tentativas = 0;
+  do {
+    eco = escreve_ser(caractere_de_deteccao);
+    ++tentativas;
+  } while (eco != caractere_de_deteccao && eco > 0 && tentativas < tentativas_de_deteccao);
+  return eco == caractere_de_deteccao;
+}
+
+int mostra_dados() {
+  std::fputs("Mostrar Dados:\nEndere\xE7o inicial = ", stdout);
+  std::int32_t inicio = lenum();
+  if (inicio < 0) return -1;
+  std::fputs("Numero de bytes (hex) =", stdout);
+  std::int32_t quantos = lenum();
+  if (quantos < 0) return -1;
+  std::uint32_t fim = static_cast<std::uint32_t>(inicio) + static_cast<std::uint32_t>(quantos) - 1;
+  char registro[tamanho_registro];
+  registro_mostra(registro, inicio, static_cast<std::int32_t>(fim));
+  programa(registro);
+  return 0;
+}
+
+int apaga_bloco() {
+  std::fputs("Apagar Bloco:\n0=[0000.1FFF] 2=[2000.3FFF] 4=[4000.7FFF] 8=[8000.BFFF] "
+             "C=[C000.FFFF]\nBlock = ",
+             stdout);
+  // Times 16 in 32 bits: only the low 28 bits of the number pick a block.
+  std::int32_t codigo = static_cast<std::int32_t>(static_cast<std::uint32_t>(lenum()) << 4);
+  for (int i = blocos - 1; i >= 0; --i) {
+    if (bloco[i] == codigo) {
+      char registro[tamanho_registro];
+      registro_apaga(registro, codigo);
+      programa(registro);
+      return 0;
+    }
+  }
+  std::puts("Bloco Invalido\n");
+  return -1;
+}
+
+[[noreturn]] void pronto_para_hex() {
+  std::puts("\nPronto para programar um arquivo *.hex:");
+  std::exit(0);
+}
+
+int le_status_e_boot() {
+  programa(registro_le_status);
+  std::fputs("\nStatus=", stdout);
+  esperares();
+  programa(registro_le_boot);
+  std::fputs("\nBoot vector=", stdout);
+  return 0;  // the second answer is shown by the terminal loop
+}
+
+int zera_status() {
+  std::fputs("Zerar byte de Status", stdout);
+  programa(registro_zera_status[0]);
+  esperares();
+  programa(registro_zera_status[1]);
+  esperares();
+  programa(registro_zera_status[2]);
+  esperares();
+  programa(registro_zera_status[3]);
+  return 0;  // its answer is shown by the terminal loop
+}
+
+}  // namespace
+
+std::int32_t lenum() {
+  std::uint32_t valor = 0;
+  bool viu_digito = false;
+  for (;;) {
+    int tecla = plat::tecla_le();
+    if (tecla >= 0) {
+      tecla = maiuscula(tecla);
+      std::putchar(tecla);
+    }
+    int digito = valor_hex(tecla);
+    if (digito < 0) {
+      std::puts("");
+      bool fim_valido = tecla == '\r' || tecla == '\n';
+      return (viu_digito && fim_valido) ? static_cast<std::int32_t>(valor) : -1;
+    }
+    valor = valor * 16 + static_cast<std::uint32_t>(digito);
+    viu_digito = true;
+  }
+}
+
+int comando() {
+  if (!detecta_baud()) {
+    std::puts("\nFalhou a detec\xE7\xE3o do baud-rate\n");
+    return -1;
+  }
+  std::puts("\n*** Menu de programacao do XAG49: ***\nE: Apagar bloco\nS: Zerar Byte de Status\n"
+            "D: Mostrar Dados\nR: Ler byte de Status e Vetor de boot\nH: Programar arquivo *.hex\n");
+  switch (maiuscula(plat::tecla_le())) {
+    case 'D': return mostra_dados();
+    case 'E': return apaga_bloco();
+    case 'H': pronto_para_hex();
+    case 'R': return le_status_e_boot();
+    case 'S': return zera_status();
+    default: return -1;
+  }
+}

@@ -1,0 +1,17 @@
+// Sending an Intel HEX file to the device's programming firmware.
+#pragma once
+
+#include <cstddef>
+
+// Sends the file line by line, every character echo-checked, and shows the
+// device's three answer characters after each line. Stops after the answered
+// end-of-file record (type 01). Returns:
+//   -1 the file cannot be opened or read
+//    0 the end-of-file record was sent and answered
+//    1 the file ended before such a record
+//    2 a character was not echoed, or an answer character did not come
+int envia_hex(const char* path);
+
+// Ctrl-U: asks for a file name, reads it as an ordinary typed line into buf
+// and sends that file.
+int envia_hex_digitado(char* buf, std::size_t tamanho);

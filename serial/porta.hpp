@@ -1,0 +1,12 @@
+// The serial port: its program-wide handle and how it is opened.
+#pragma once
+
+#include "platform/plataforma.hpp"
+
+// The one open port, written once at start-up and never closed.
+extern plat::Porta hcom;
+
+// Opens the port and gives it the line settings the device dialogue needs
+// (baud, 8N1, no flow control characters, NUL bytes kept, DTR and RTS off).
+// Returns the handle, or plat::porta_invalida after printing why on stderr.
+plat::Porta AbreComm(const char* nome, int baud);

@@ -1,0 +1,19 @@
+// The echo-checked exchange with the device's programming firmware, which
+// sends back every character it receives.
+#pragma once
+
+// Waits for one byte: up to n + 1 polls, each a 1 ms pause and then a read
+// bounded by the port's 1 ms time-out. Returns the byte (0..255) or -1.
+int espera(int n);
+
+// Sends one byte and takes the next byte from the line as its echo, showing
+// it unless it is 0x00. Returns the echo (0..255) or -1 when none came.
+int escreve_ser(int c);
+
+// Sends a NUL-terminated text byte by byte, each one echo-checked. Returns 0,
+// or -1 at the first missing echo with the rest left unsent.
+int programa(const char* texto);
+
+// Copies the device's reply to the console: ten passes of a 10 ms pause and
+// a read of up to 20 bytes, a pass going on while its reads come back full.
+void esperares();
