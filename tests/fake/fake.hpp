@@ -1,0 +1,57 @@
+// The fake platform for unit tests: a scripted serial line, a scripted
+// keyboard and a test clock. Waits cost no real time: a 1 ms pause or a read
+// time-out only moves the clock on.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace fake {
+
+using Micros = std::int64_t;
+
+// Everything back to the start: clock 0, empty line and keyboard, no device.
+void reinicia();
+
+Micros agora();
+
+// Bytes that arrive on the line at the given time (default: now).
+void chega(std::string_view bytes, Micros quando = -1);
+
+// The device: called for every byte the program writes, at the moment it is
+// written. It answers by calling chega().
+void dispositivo(std::function<void(unsigned char)> d);
+
+// A device that echoes every byte after `atraso` microseconds and, after
+// each line feed, answers with `resposta` once the echo is out.
+void dispositivo_eco(Micros atraso = 10, std::string resposta = "");
+
+// Keys: each becomes available at the given time (default: now).
+void teclas(std::string_view k, Micros quando = -1);
+
+// What the program wrote to the line, in order.
+const std::string& enviados();
+
+// Port reads made with porta_le (each poll of the echo wait is one).
+int leituras();
+// Bytes each porta_le asked for, in order (20 for a reply read, 1 for a poll).
+const std::string& pedidos();
+// Sum of all pauses asked for with dorme_ms, in milliseconds.
+int dormido_ms();
+
+// Console mode changes, in order: 'I' inicia, 'T' teclas, 'L' linha, 'F' termina.
+const std::string& modos();
+
+// Port open/configure behaviour and what they were given.
+void porta_falha_ao_abrir(bool falha);
+void porta_falha_ao_configurar(bool falha);
+const std::string& porta_aberta();
+int baud_configurado();
+
+// Thrown by espera_entrada when nothing can ever arrive: the terminal loop
+// would wait forever, so the test's script is over.
+struct FimDoRoteiro {};
+
+}  // namespace fake

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "frontend/argumentos.hpp"
+
+namespace {
+
+// Keeps the argument texts alive, as argv does.
+struct Linha {
+  std::vector<std::string> textos;
+  std::vector<char*> argv;
+  Argumentos r;
+  explicit Linha(std::vector<std::string> args) : textos(std::move(args)) {
+    textos.insert(textos.begin(), "xagterm");
+    for (auto& t : textos) argv.push_back(t.data());
+    argv.push_back(nullptr);
+    r = le_argumentos(static_cast<int>(textos.size()), argv.data());
+  }
+  std::string porta() const { return r.porta; }
+  std::string arquivo() const { return r.arquivo ? r.arquivo : "(none)"; }
+};
+
+}  // namespace
+
+TEST(Argumentos, NoArgumentsGiveCom1At9600AndNoFile) {
+  Linha l({});
+  EXPECT_EQ(l.porta(), "COM1");
+  EXPECT_EQ(l.r.baud, 9600);
+  EXPECT_EQ(l.arquivo(), "(none)");
+}
+
+TEST(Argumentos, BaudRangeIs300To115200) {
+  EXPECT_EQ(Linha({"b=100"}).r.baud, 9600);
+  EXPECT_EQ(Linha({"b=299"}).r.baud, 9600);
+  EXPECT_EQ(Linha({"b=300"}).r.baud, 300);
+  EXPECT_EQ(Linha({"b=115200"}).r.baud, 115200);
+  EXPECT_EQ(Linha({"b=115201"}).r.baud, 9600);
+  EXPECT_EQ(Linha({"b=200000"}).r.baud, 9600);
+}
+
+TEST(Argumentos, BaudIsReadLikeAtoiAfterTheFirstEquals) {
+  EXPECT_EQ(Linha({"baud=57600"}).r.baud, 57600);
+  EXPECT_EQ(Linha({"bits=19200"}).r.baud, 19200);
+  EXPECT_EQ(Linha({"b==4800"}).r.baud, 9600);   // reads 0 after the first '='
+  EXPECT_EQ(Linha({"b=-9600"}).r.baud, 9600);   // negative
+  EXPECT_EQ(Linha({"b=115200x"}).r.baud, 115200);
+  EXPECT_EQ(Linha({"b= 2400"}).r.baud, 2400);   // leading white space skipped
+  EXPECT_EQ(Linha({"b="}).r.baud, 9600);
+  EXPECT_EQ(Linha({"b=abc"}).r.baud, 9600);
+  EXPECT_EQ(Linha({"b19200"}).r.baud, 9600);    // no '=': not a baud argument
+}
+
+TEST(Argumentos, UpperCaseBIsNeitherBaudNorFile) {
+  Linha l({"B=115200"});
+  EXPECT_EQ(l.r.baud, 9600);
+  EXPECT_EQ(l.arquivo(), "(none)");
+  EXPECT_EQ(l.porta(), "COM1");
+}
+
+TEST(Argumentos, LaterArgumentsOverrideEarlierOnes) {
+  Linha l({"COM2", "b=2400", "a.hex", "COM5", "b=4800", "b.ihx"});
+  EXPECT_EQ(l.porta(), "COM5");
+  EXPECT_EQ(l.r.baud, 4800);
+  EXPECT_EQ(l.arquivo(), "b.ihx");
+}
+
+TEST(Argumentos, AnOutOfRangeRateLaterResetsAnEarlierGoodOne) {
+  EXPECT_EQ(Linha({"b=2400", "b=10"}).r.baud, 9600);
+}
+
+TEST(Argumentos, PortNeedsComOrcomAndADigit) {
+  EXPECT_EQ(Linha({"com12"}).porta(), "com12");
+  EXPECT_EQ(Linha({"COM3x"}).porta(), "COM3x");  // taken as typed
+  EXPECT_EQ(Linha({"Com2"}).porta(), "COM1");    // mixed case is not a port
+  EXPECT_EQ(Linha({"COM"}).porta(), "COM1");
+  EXPECT_EQ(Linha({"COMx"}).porta(), "COM1");
+}
+
+TEST(Argumentos, PortArgumentIsNeverAHexFile) {
+  Linha l({"com1.hex"});
+  EXPECT_EQ(l.porta(), "com1.hex");
+  EXPECT_EQ(l.arquivo(), "(none)");
+  Linha caminho({"/dev/x.hex"});
+  EXPECT_EQ(caminho.porta(), "/dev/x.hex");
+  EXPECT_EQ(caminho.arquivo(), "(none)");
+}
+
+TEST(Argumentos, DevicePathsArePorts) {
+  EXPECT_EQ(Linha({"/dev/ttyUSB0"}).porta(), "/dev/ttyUSB0");
+  EXPECT_EQ(Linha({"/dev/ttyUSB0", "COM4"}).porta(), "COM4");
+  EXPECT_EQ(Linha({"COM4", "/dev/pts/3"}).porta(), "/dev/pts/3");
+}
+
+TEST(Argumentos, HexFileByExactCaseSensitiveExtension) {
+  EXPECT_EQ(Linha({"COMx.hex"}).arquivo(), "COMx.hex");
+  EXPECT_EQ(Linha({"prog.HEX"}).arquivo(), "(none)");
+  EXPECT_EQ(Linha({"a.b.hex"}).arquivo(), "a.b.hex");
+  EXPECT_EQ(Linha({"a.hex.txt"}).arquivo(), "(none)");
+  EXPECT_EQ(Linha({"hex"}).arquivo(), "(none)");
+  EXPECT_EQ(Linha({".hex"}).arquivo(), ".hex");
+  EXPECT_EQ(Linha({"*.hex"}).arquivo(), "*.hex");  // an unmatched pattern, as typed
+}
+
+TEST(Argumentos, BaudArgumentWithHexExtensionIsBoth) {
+  Linha l({"b=9600.hex"});
+  EXPECT_EQ(l.r.baud, 9600);
+  EXPECT_EQ(l.arquivo(), "b=9600.hex");
+  Linha m({"b=4800.ihx"});
+  EXPECT_EQ(m.r.baud, 4800);
+  EXPECT_EQ(m.arquivo(), "b=4800.ihx");
+}
+
+TEST(Extencao, PointsAtTheLastDotOrTheStart) {
+  const char* t = "a.b.hex";
+  EXPECT_EQ(extencao(t), t + 3);
+  const char* s = "semponto";
+  EXPECT_EQ(extencao(s), s);
+  const char* v = "";
+  EXPECT_EQ(extencao(v), v);
+}

@@ -1,0 +1,31 @@
+// The unit tests capture stdout and stderr while the program writes to them,
+// which would swallow gtest's own report of a failure made meanwhile: every
+// failure is also written to a copy of stderr taken before any capture.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+class FalhasVisiveis : public ::testing::EmptyTestEventListener {
+ public:
+  FalhasVisiveis() : saida_(fdopen(dup(STDERR_FILENO), "w")) {}
+  void OnTestPartResult(const ::testing::TestPartResult& r) override {
+    if (saida_ == nullptr || !r.failed()) return;
+    std::fprintf(saida_, "%s:%d: Failure\n%s\n", r.file_name() ? r.file_name() : "?", r.line_number(),
+                 r.message());
+    std::fflush(saida_);
+  }
+
+ private:
+  std::FILE* saida_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::UnitTest::GetInstance()->listeners().Append(new FalhasVisiveis);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "serial/troca.hpp"
+#include "tests/fake/fake.hpp"
+#include "tests/unit/apoio.hpp"
+
+namespace {
+
+class Troca : public ::testing::Test {
+ protected:
+  void SetUp() override { fake::reinicia(); }
+};
+
+}  // namespace
+
+TEST_F(Troca, EsperaZeroMakesExactlyOnePoll) {
+  EXPECT_EQ(espera(0), -1);
+  EXPECT_EQ(fake::leituras(), 1);
+  EXPECT_EQ(fake::dormido_ms(), 1);
+}
+
+TEST_F(Troca, EsperaPausesBeforeEveryPollOfItsBudget) {
+  EXPECT_EQ(espera(50), -1);
+  EXPECT_EQ(fake::leituras(), 51);
+  EXPECT_EQ(fake::dormido_ms(), 51);
+  EXPECT_EQ(fake::pedidos(), std::string(51, '\1'));
+}
+
+TEST_F(Troca, ByteOnTheLastPollCounts) {
+  // Each poll is a 1 ms pause and a read of up to 1 ms: the fourth poll of
+  // espera(3) reads from 7 ms to 8 ms.
+  fake::chega("Z", 7500);
+  EXPECT_EQ(espera(3), 'Z');
+  EXPECT_EQ(fake::leituras(), 4);
+}
+
+TEST_F(Troca, ByteJustAfterTheLastPollIsMissed) {
+  fake::chega("Z", 8001);
+  EXPECT_EQ(espera(3), -1);
+  EXPECT_EQ(fake::leituras(), 4);
+}
+
+TEST_F(Troca, EsperaReturnsNulAsZeroAndHighBytesUnsigned) {
+  fake::chega(std::string(1, '\0'));
+  EXPECT_EQ(espera(0), 0);
+  fake::chega("\xFF");
+  EXPECT_EQ(espera(0), 0xFF);
+}
+
+TEST_F(Troca, EscreveSerWithoutDeviceWaits51PollsAndShowsNothing) {
+  Captura saida(stdout);
+  EXPECT_EQ(escreve_ser('A'), -1);
+  EXPECT_EQ(fake::enviados(), "A");
+  EXPECT_EQ(fake::leituras(), 51);
+  EXPECT_EQ(saida.texto(), "");
+}
+
+TEST_F(Troca, EscreveSerShowsTheEchoButNotANul) {
+  Captura saida(stdout);
+  fake::dispositivo_eco();
+  EXPECT_EQ(escreve_ser('q'), 'q');
+  fake::dispositivo([](unsigned char) { fake::chega(std::string(1, '\0')); });
+  EXPECT_EQ(escreve_ser('r'), 0);
+  EXPECT_EQ(saida.texto(), "q");
+}
+
+TEST_F(Troca, EscreveSerSendsOnlyTheLowEightBits) {
+  fake::dispositivo_eco();
+  Captura saida(stdout);
+  EXPECT_EQ(escreve_ser(0x141), 0x41);
+  EXPECT_EQ(fake::enviados(), "A");
+}
+
+TEST_F(Troca, AByteAlreadyWaitingIsTakenAsTheEcho) {
+  fake::chega("x");
+  fake::dispositivo_eco();
+  Captura saida(stdout);
+  EXPECT_EQ(escreve_ser('a'), 'x');
+  EXPECT_EQ(escreve_ser('b'), 'a');
+}
+
+TEST_F(Troca, ProgramaStopsAtTheFirstMissingEcho) {
+  Captura saida(stdout);
+  EXPECT_EQ(programa(":00000001FF\n"), -1);
+  EXPECT_EQ(fake::enviados(), ":");
+  EXPECT_EQ(saida.texto(), "");
+}
+
+TEST_F(Troca, ProgramaSendsEveryByteAndItsLineEnd) {
+  fake::dispositivo_eco();
+  Captura saida(stdout);
+  EXPECT_EQ(programa(":00000001FF\r\n"), 0);
+  EXPECT_EQ(fake::enviados(), ":00000001FF\r\n");
+  EXPECT_EQ(saida.texto(), ":00000001FF\r\n");
+}
+
+TEST_F(Troca, ProgramaTakesNulEchoesAsEchoes) {
+  fake::dispositivo([](unsigned char) { fake::chega(std::string(1, '\0')); });
+  Captura saida(stdout);
+  EXPECT_EQ(programa("abc"), 0);
+  EXPECT_EQ(fake::enviados(), "abc");
+  EXPECT_EQ(saida.texto(), "");
+}
+
+TEST_F(Troca, ProgramaWaitsForEachEchoBeforeTheNextByte) {
+  // A slow echo (30 ms) still inside the 51-poll budget: every byte goes out
+  // only after the echo of the one before it has come back.
+  std::string ordem;
+  fake::dispositivo([&ordem](unsigned char c) {
+    ordem += "tx";
+    ordem += static_cast<char>(c);
+    fake::chega(std::string(1, static_cast<char>(c)), fake::agora() + 30000);
+  });
+  Captura saida(stdout);
+  EXPECT_EQ(programa("ab"), 0);
+  EXPECT_EQ(ordem, "txatxb");
+  EXPECT_GE(fake::agora(), 60000);
+}
+
+TEST_F(Troca, EsperaresOnAnIdleLineMakesTenEmptyReads) {
+  Captura saida(stdout);
+  esperares();
+  EXPECT_EQ(fake::leituras(), 10);
+  EXPECT_EQ(fake::pedidos(), std::string(10, '\x14'));
+  EXPECT_EQ(fake::dormido_ms(), 100);
+  EXPECT_EQ(saida.texto(), "");
+}
+
+TEST_F(Troca, EsperaresProlongsAPassWhileReadsComeBackFull) {
+  std::string resposta(45, 'r');
+  resposta[3] = '\0';
+  fake::chega(resposta);
+  Captura saida(stdout);
+  esperares();
+  // 20 + 20 + 5 in the first pass, then nine empty passes.
+  EXPECT_EQ(fake::leituras(), 12);
+  EXPECT_EQ(saida.texto(), resposta);
+}
+
+TEST_F(Troca, EsperaresCopiesAReplyThatArrivesLater) {
+  fake::chega("OK\r\n", 55000);
+  Captura saida(stdout);
+  esperares();
+  EXPECT_EQ(saida.texto(), "OK\r\n");
+  EXPECT_EQ(fake::leituras(), 10);
+}
