@@ -28,3 +28,9 @@ void espera_entrada(Porta p) {
 }
 
 }  // namespace plat
+
+// Wildcards in the arguments (*.hex) are expanded to file names by the
+// runtime's start-up, before main sees them, as a Windows user expects.
+extern "C" {
+int _dowildcard = -1;
+}
