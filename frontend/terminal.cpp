@@ -13,9 +13,11 @@ constexpr int ctrl_u = 0x15;  // send a hex file
 constexpr int ctrl_f = 0x06;  // programming menu
 constexpr int ctrl_x = 0x18;  // leave
 
-// Shows every byte waiting on the line with one write.
-void mostra_linha(unsigned char* buf, int tamanho) {
-  int n = plat::porta_le_disponivel(hcom, buf, tamanho);
+// Shows the bytes waiting on the line, up to a pty's or a UART driver's
+// buffer at a time, with one write.
+void mostra_linha() {
+  unsigned char buf[4096];
+  int n = plat::porta_le_disponivel(hcom, buf, sizeof buf);
   if (n > 0) std::fwrite(buf, 1, static_cast<size_t>(n), stdout);
 }
 
@@ -32,14 +34,14 @@ int passa_tecla() {
 }  // namespace
 
 void terminal() {
-  unsigned char buf[80];  // bytes from the line; the file name after Ctrl-U
+  char nome[80];  // the file name typed after Ctrl-U
   for (;;) {
     plat::espera_entrada(hcom);
-    mostra_linha(buf, sizeof buf);
+    mostra_linha();
     // Only a key is a command: a byte from the line never starts one.
     int tecla = passa_tecla();
     if (tecla == ctrl_u) {
-      envia_hex_digitado(reinterpret_cast<char*>(buf), sizeof buf);
+      envia_hex_digitado(nome, sizeof nome);
     } else if (tecla == ctrl_f) {
       comando();
     } else if (tecla == ctrl_x) {

@@ -1,0 +1,336 @@
+// xagbench: how fast xagterm is on this machine, on pseudo-terminals.
+//
+// The benchmark is the console (a pty that xagterm has as its terminal) and
+// the device (the master of a second pty that xagterm has as its port). It
+// measures
+//   - wake-ups of an idle terminal, and of one whose line has hung up;
+//   - key to line and line to console latency;
+//   - a flood from the line shown on the console;
+//   - an upload to a device that echoes and answers at once, against the
+//     floor of 1 ms per poll the echo discipline sets.
+// Figures, never verdicts: nothing here fails on a slow machine.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms_desde(Clock::time_point t0) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+[[noreturn]] void morre(const char* o_que) {
+  std::perror(o_que);
+  std::exit(2);
+}
+
+// --- the two pseudo-terminals and the program ---------------------------------
+
+struct Sessao {
+  int console = -1;  // master of xagterm's console
+  int linha = -1;    // master of xagterm's port: the device's end
+  pid_t pid = -1;
+};
+
+int abre_linha(std::string& caminho) {
+  int mestre = -1;
+  int escravo = -1;
+  if (openpty(&mestre, &escravo, nullptr, nullptr, nullptr) != 0) morre("openpty");
+  termios t{};
+  tcgetattr(mestre, &t);
+  cfmakeraw(&t);
+  tcsetattr(mestre, TCSANOW, &t);
+  caminho = ttyname(escravo);
+  close(escravo);  // xagterm opens it by name
+  fcntl(mestre, F_SETFL, O_NONBLOCK);
+  fcntl(mestre, F_SETFD, FD_CLOEXEC);  // only the device holds this end
+  return mestre;
+}
+
+Sessao inicia(const char* xagterm, const std::vector<std::string>& extra) {
+  Sessao s;
+  std::string porta;
+  s.linha = abre_linha(porta);
+  // A cooked console that shows exactly what it is given.
+  termios t{};
+  cfmakeraw(&t);
+  t.c_lflag |= ISIG;
+  t.c_cc[VINTR] = 3;
+  t.c_cc[VMIN] = 1;
+  s.pid = forkpty(&s.console, nullptr, &t, nullptr);
+  if (s.pid < 0) morre("forkpty");
+  if (s.pid == 0) {
+    std::vector<std::string> args{xagterm, porta, "b=115200"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(xagterm, argv.data());
+    _exit(127);
+  }
+  fcntl(s.console, F_SETFL, O_NONBLOCK);
+  return s;
+}
+
+void termina(Sessao& s) {
+  kill(s.pid, SIGKILL);
+  waitpid(s.pid, nullptr, 0);
+  close(s.console);
+  if (s.linha >= 0) close(s.linha);
+}
+
+// Reads from fd until `quantos` bytes came or the patience ran out.
+std::string le(int fd, std::size_t quantos, int paciencia_ms = 5000) {
+  std::string r;
+  auto t0 = Clock::now();
+  char buf[65536];
+  while (r.size() < quantos && ms_desde(t0) < paciencia_ms) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0) r.append(buf, static_cast<std::size_t>(n));
+  }
+  return r;
+}
+
+// Reads from fd until the text has been seen.
+bool espera_texto(int fd, const std::string& texto, int paciencia_ms = 5000) {
+  std::string r;
+  auto t0 = Clock::now();
+  char buf[4096];
+  while (r.find(texto) == std::string::npos) {
+    if (ms_desde(t0) > paciencia_ms) return false;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 50) <= 0) continue;
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0) r.append(buf, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+void escreve(int fd, const char* dados, std::size_t n) {
+  while (n > 0) {
+    ssize_t r = write(fd, dados, n);
+    if (r > 0) {
+      dados += r;
+      n -= static_cast<std::size_t>(r);
+    } else {
+      pollfd p{fd, POLLOUT, 0};
+      poll(&p, 1, 10);
+    }
+  }
+}
+
+long trocas_de_contexto(pid_t pid) {
+  std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+  long total = 0;
+  for (std::string linha; std::getline(f, linha);) {
+    if (linha.rfind("voluntary_ctxt_switches:", 0) == 0 ||
+        linha.rfind("nonvoluntary_ctxt_switches:", 0) == 0) {
+      total += std::atol(linha.c_str() + linha.find(':') + 1);
+    }
+  }
+  return total;
+}
+
+Sessao pronta(const char* xagterm, const std::vector<std::string>& extra = {}) {
+  Sessao s = inicia(xagterm, extra);
+  if (!espera_texto(s.console, "XAG49")) {
+    std::fprintf(stderr, "xagterm did not start\n");
+    std::exit(2);
+  }
+  return s;
+}
+
+// --- the measurements ----------------------------------------------------------
+
+double acordares_por_segundo(Sessao& s, double segundos) {
+  long antes = trocas_de_contexto(s.pid);
+  usleep(static_cast<useconds_t>(segundos * 1e6));
+  return static_cast<double>(trocas_de_contexto(s.pid) - antes) / segundos;
+}
+
+struct Percentis {
+  double p50;
+  double p99;
+  double max;
+};
+
+Percentis percentis(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return {v[v.size() / 2], v[v.size() * 99 / 100], v.back()};
+}
+
+// One byte written at `de`, timed until it is read at `para`.
+Percentis latencia(int de, int para, int amostras) {
+  std::vector<double> ms;
+  char c = 'a';
+  for (int i = 0; i < amostras; ++i) {
+    le(para, 0, 0);
+    auto t0 = Clock::now();
+    escreve(de, &c, 1);
+    for (;;) {
+      pollfd p{para, POLLIN, 0};
+      poll(&p, 1, 1000);
+      char b = 0;
+      if (read(para, &b, 1) == 1 && b == c) break;
+      if (ms_desde(t0) > 2000) break;
+    }
+    ms.push_back(ms_desde(t0));
+    c = static_cast<char>(c == 'z' ? 'a' : c + 1);
+    usleep(200);
+  }
+  return percentis(ms);
+}
+
+struct Enxurrada {
+  double mb_por_s;
+  bool intacta;
+};
+
+Enxurrada enxurrada(Sessao& s, std::size_t bytes) {
+  std::string dados(bytes, '\0');
+  for (std::size_t i = 0; i < bytes; ++i) dados[i] = static_cast<char>(0x21 + i % 94);
+  std::string visto;
+  visto.reserve(bytes);
+  std::size_t enviados = 0;
+  char buf[65536];
+  auto t0 = Clock::now();
+  while (visto.size() < bytes && ms_desde(t0) < 30000) {
+    pollfd p[2] = {{s.console, POLLIN, 0}, {s.linha, enviados < bytes ? short(POLLOUT) : short(0), 0}};
+    poll(p, 2, 100);
+    if (p[1].revents & POLLOUT) {
+      ssize_t n = write(s.linha, dados.data() + enviados, std::min<std::size_t>(4096, bytes - enviados));
+      if (n > 0) enviados += static_cast<std::size_t>(n);
+    }
+    if (p[0].revents & POLLIN) {
+      ssize_t n = read(s.console, buf, sizeof buf);
+      if (n > 0) visto.append(buf, static_cast<std::size_t>(n));
+    }
+  }
+  double segundos = ms_desde(t0) / 1000.0;
+  return {static_cast<double>(visto.size()) / 1e6 / segundos, visto == dados};
+}
+
+std::string arquivo_hex(int linhas, int& caracteres) {
+  std::string r;
+  char buf[64];
+  for (int l = 0; l < linhas; ++l) {
+    unsigned endereco = static_cast<unsigned>(l * 16);
+    unsigned soma = 0x10 + (endereco >> 8) + (endereco & 0xFF);
+    std::snprintf(buf, sizeof buf, ":10%04X00", endereco);
+    r += buf;
+    for (int i = 0; i < 16; ++i) {
+      unsigned b = static_cast<unsigned>((l * 7 + i * 13) & 0xFF);
+      soma += b;
+      std::snprintf(buf, sizeof buf, "%02X", b);
+      r += buf;
+    }
+    std::snprintf(buf, sizeof buf, "%02X\r\n", (0x100 - (soma & 0xFF)) & 0xFF);
+    r += buf;
+  }
+  r += ":00000001FF\r\n";
+  caracteres = static_cast<int>(r.size());
+  return r;
+}
+
+struct Upload {
+  int caracteres;
+  int linhas;
+  double ms;
+  double piso_ms;
+};
+
+// The device echoes every byte the moment it comes and answers ".\r\n" after
+// each line feed; a key typed at the start reaches the line only once the
+// upload has returned to the terminal loop.
+Upload upload(const char* xagterm, int linhas_de_dados) {
+  int caracteres = 0;
+  std::string hex = arquivo_hex(linhas_de_dados, caracteres);
+  char nome[] = "/tmp/xagbench-XXXXXX.hex";
+  int fd = mkstemps(nome, 4);
+  escreve(fd, hex.data(), hex.size());
+  close(fd);
+  Sessao s = inicia(xagterm, {nome});
+  escreve(s.console, "#", 1);
+  Clock::time_point primeiro{};
+  bool comecou = false;
+  double ms = 0;
+  char buf[4096];
+  auto t0 = Clock::now();
+  while (ms_desde(t0) < 120000) {
+    pollfd p{s.linha, POLLIN, 0};
+    if (poll(&p, 1, 100) <= 0) continue;
+    ssize_t n = read(s.linha, buf, sizeof buf);
+    for (ssize_t i = 0; i < n; ++i) {
+      if (!comecou) {
+        primeiro = Clock::now();
+        comecou = true;
+      }
+      if (buf[i] == '#') {
+        ms = ms_desde(primeiro);
+        break;
+      }
+      escreve(s.linha, &buf[i], 1);
+      if (buf[i] == '\n') escreve(s.linha, ".\r\n", 3);
+    }
+    if (ms > 0) break;
+  }
+  termina(s);
+  unlink(nome);
+  int linhas = linhas_de_dados + 1;
+  return {caracteres, linhas, ms, static_cast<double>(caracteres + 3 * linhas)};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* xagterm = XAGTERM_PATH;
+  bool rapido = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+  double ocioso_s = rapido ? 0.5 : 3.0;
+  int amostras = rapido ? 50 : 2000;
+  std::size_t inundacao = rapido ? 20 * 1024 : 200 * 1024;
+  int linhas_upload = rapido ? 10 : 100;
+
+  std::printf("xagbench: %s\n", xagterm);
+  {
+    Sessao s = pronta(xagterm);
+    std::printf("idle terminal:       %.1f wake-ups/s over %.1f s\n", acordares_por_segundo(s, ocioso_s),
+                ocioso_s);
+    Percentis k = latencia(s.console, s.linha, amostras);
+    std::printf("key to line:         p50 %.3f ms  p99 %.3f ms  max %.3f ms  (%d keys)\n", k.p50, k.p99,
+                k.max, amostras);
+    Percentis l = latencia(s.linha, s.console, amostras);
+    std::printf("line to console:     p50 %.3f ms  p99 %.3f ms  max %.3f ms  (%d bytes)\n", l.p50, l.p99,
+                l.max, amostras);
+    Enxurrada e = enxurrada(s, inundacao);
+    std::printf("flood line→console:  %.2f MB/s for %zu KiB, %s\n", e.mb_por_s, inundacao / 1024,
+                e.intacta ? "nothing lost" : "BYTES LOST OR CHANGED");
+    close(s.linha);
+    s.linha = -1;
+    usleep(100000);
+    std::printf("line hung up:        %.1f wake-ups/s over %.1f s\n", acordares_por_segundo(s, ocioso_s),
+                ocioso_s);
+    termina(s);
+  }
+  Upload u = upload(xagterm, linhas_upload);
+  std::printf("upload:              %d characters in %d lines, %.1f ms: %.4f ms per character,\n"
+              "                     %.3f x the floor of %.0f ms (1 ms per poll: characters + 3 x lines)\n",
+              u.caracteres, u.linhas, u.ms, u.ms / u.caracteres, u.ms / u.piso_ms, u.piso_ms);
+  return 0;
+}
