@@ -24,6 +24,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -62,7 +63,13 @@ int abre_linha(std::string& caminho) {
   return mestre;
 }
 
-Sessao inicia(const char* xagterm, const std::vector<std::string>& extra) {
+// Where the allocation counter is preloaded, the file it reports to.
+struct Preload {
+  const char* biblioteca = nullptr;
+  const char* relatorio = nullptr;
+};
+
+Sessao inicia(const char* xagterm, const std::vector<std::string>& extra, Preload preload = {}) {
   Sessao s;
   std::string porta;
   s.linha = abre_linha(porta);
@@ -80,6 +87,10 @@ Sessao inicia(const char* xagterm, const std::vector<std::string>& extra) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    if (preload.biblioteca != nullptr) {
+      setenv("LD_PRELOAD", preload.biblioteca, 1);
+      setenv("XAGBENCH_HEAP", preload.relatorio, 1);
+    }
     execv(xagterm, argv.data());
     _exit(127);
   }
@@ -256,21 +267,13 @@ struct Upload {
   double piso_ms;
 };
 
-// The device echoes every byte the moment it comes and answers ".\r\n" after
-// each line feed; a key typed at the start reaches the line only once the
-// upload has returned to the terminal loop.
-Upload upload(const char* xagterm, int linhas_de_dados) {
-  int caracteres = 0;
-  std::string hex = arquivo_hex(linhas_de_dados, caracteres);
-  char nome[] = "/tmp/xagbench-XXXXXX.hex";
-  int fd = mkstemps(nome, 4);
-  escreve(fd, hex.data(), hex.size());
-  close(fd);
-  Sessao s = inicia(xagterm, {nome});
-  escreve(s.console, "#", 1);
+// Plays a device that echoes every byte the moment it comes and answers
+// ".\r\n" after each line feed, until the key '#' typed at the start reaches
+// the line: xagterm sends it once the upload has returned to the terminal
+// loop. Returns the time from the upload's first byte to then, in ms.
+double serve_upload(Sessao& s) {
   Clock::time_point primeiro{};
   bool comecou = false;
-  double ms = 0;
   char buf[4096];
   auto t0 = Clock::now();
   while (ms_desde(t0) < 120000) {
@@ -282,20 +285,62 @@ Upload upload(const char* xagterm, int linhas_de_dados) {
         primeiro = Clock::now();
         comecou = true;
       }
-      if (buf[i] == '#') {
-        ms = ms_desde(primeiro);
-        break;
-      }
+      if (buf[i] == '#') return ms_desde(primeiro);
       escreve(s.linha, &buf[i], 1);
       if (buf[i] == '\n') escreve(s.linha, ".\r\n", 3);
     }
-    if (ms > 0) break;
   }
-  termina(s);
-  unlink(nome);
-  int linhas = linhas_de_dados + 1;
-  return {caracteres, linhas, ms, static_cast<double>(caracteres + 3 * linhas)};
+  return -1;
 }
+
+struct ArquivoHex {
+  char nome[32] = "/tmp/xagbench-XXXXXX.hex";
+  int caracteres = 0;
+  int linhas = 0;
+  explicit ArquivoHex(int linhas_de_dados) : linhas(linhas_de_dados + 1) {
+    std::string hex = arquivo_hex(linhas_de_dados, caracteres);
+    int fd = mkstemps(nome, 4);
+    escreve(fd, hex.data(), hex.size());
+    close(fd);
+  }
+  ~ArquivoHex() { unlink(nome); }
+};
+
+Upload upload(const char* xagterm, int linhas_de_dados) {
+  ArquivoHex f(linhas_de_dados);
+  Sessao s = inicia(xagterm, {f.nome});
+  escreve(s.console, "#", 1);
+  double ms = serve_upload(s);
+  termina(s);
+  return {f.caracteres, f.linhas, ms, static_cast<double>(f.caracteres + 3 * f.linhas)};
+}
+
+#ifdef CONTA_MALLOC_PATH
+// A whole session with the allocation counter preloaded: start-up, an
+// upload, keys, a flood, Ctrl-X. Returns {all allocations, xagterm's own}.
+std::pair<int, int> alocacoes(const char* xagterm) {
+  ArquivoHex f(10);
+  char relatorio[] = "/tmp/xagbench-heap-XXXXXX";
+  close(mkstemp(relatorio));
+  Sessao s = inicia(xagterm, {f.nome}, {CONTA_MALLOC_PATH, relatorio});
+  escreve(s.console, "#", 1);
+  serve_upload(s);
+  escreve(s.console, "hello\r", 6);
+  enxurrada(s, 16 * 1024);
+  escreve(s.console, "\x18", 1);
+  int estado = 0;
+  waitpid(s.pid, &estado, 0);
+  close(s.console);
+  close(s.linha);
+  std::pair<int, int> r{-1, -1};
+  if (std::FILE* rel = std::fopen(relatorio, "r")) {
+    if (std::fscanf(rel, "%d %d", &r.first, &r.second) != 2) r = {-1, -1};
+    std::fclose(rel);
+  }
+  unlink(relatorio);
+  return r;
+}
+#endif
 
 }  // namespace
 
@@ -332,5 +377,11 @@ int main(int argc, char** argv) {
   std::printf("upload:              %d characters in %d lines, %.1f ms: %.4f ms per character,\n"
               "                     %.3f x the floor of %.0f ms (1 ms per poll: characters + 3 x lines)\n",
               u.caracteres, u.linhas, u.ms, u.ms / u.caracteres, u.ms / u.piso_ms, u.piso_ms);
+#ifdef CONTA_MALLOC_PATH
+  auto [todas, proprias] = alocacoes(xagterm);
+  std::printf("heap:                %d allocations by xagterm's own code in a whole session\n"
+              "                     (%d by the C library: opening the hex file, stdio)\n",
+              proprias, todas - proprias);
+#endif
   return 0;
 }
