@@ -1,0 +1,55 @@
+// The XAG49's programming firmware as seen from the line: it reads Intel HEX
+// records a byte at a time, acts on them, and answers. No time and no I/O
+// here; the caller feeds bytes and tells it when the line has gone quiet.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "sim/memoria.hpp"
+#include "sim/registo.hpp"
+
+namespace xagsim {
+
+// A complete record followed by this much silence is acted on without
+// waiting for its line end (the host sends some commands without one).
+inline constexpr std::chrono::milliseconds silencio_de_registo{20};
+
+class Dispositivo {
+ public:
+  Dispositivo(std::uint8_t estado, std::uint8_t vetor_arranque);
+
+  // Takes one received byte; returns the answer it triggers (often none).
+  std::string recebe(std::uint8_t byte);
+
+  // True while the line holds a complete record, by its count, that has not
+  // been answered: silencio_de_registo of quiet should then call silencio().
+  bool espera_silencio() const;
+
+  // The line went quiet: acts on a complete record and returns its answer.
+  // The line end that may follow it then gets no answer of its own.
+  std::string silencio();
+
+  const Memoria& memoria() const { return memoria_; }
+  std::uint8_t estado() const { return estado_; }
+  std::uint8_t vetor_arranque() const { return vetor_; }
+
+ private:
+  std::string_view linha_sem_cr() const;
+  std::string atende(std::string_view linha);
+  std::string executa(const Registo& r, int passo);
+  std::string comando_83(const Registo& r, int passo);
+  std::string lista(const Registo& r) const;
+  std::string mostra_byte(const Registo& r) const;
+
+  Memoria memoria_;
+  std::uint8_t estado_;
+  std::uint8_t vetor_;
+  std::string linha_;
+  bool respondida_ = false;  // linha_ was answered on silence
+  int passo_limpeza_ = 0;    // records of the status-clearing sequence seen
+};
+
+}  // namespace xagsim

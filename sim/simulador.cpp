@@ -1,0 +1,203 @@
+#include "sim/simulador.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+#include "sim/uart.hpp"
+
+namespace xagsim {
+
+namespace {
+
+// Closing the master throws away what the line's reader has not taken yet,
+// so after the last byte went out xagsim waits for the reader to take it,
+// looking this often...
+constexpr Ms volta_desligar{20};
+// ...but no longer than this, should it never read.
+constexpr Ms espera_maxima_desligar{3000};
+
+constexpr std::uint8_t primeiro_inundacao = 0x21;  // '!'
+constexpr unsigned bytes_distintos_inundacao = 94;  // '!'..'~'
+
+std::string inundacao(std::uint64_t n) {
+  std::string s(n, '\0');
+  for (std::uint64_t i = 0; i < n; ++i)
+    s[i] = static_cast<char>(primeiro_inundacao + i % bytes_distintos_inundacao);
+  return s;
+}
+
+}  // namespace
+
+Simulador::Simulador(const Opcoes& opcoes, Pty pty, Diario& diario,
+                     Instante agora)
+    : opcoes_(opcoes),
+      mestre_(pty.mestre),
+      par_(pty.par),
+      vigia_(vigia_fechos(pty.linha)),
+      diario_(diario),
+      dispositivo_(opcoes.estado, opcoes.vetor_arranque) {
+  saida_.junta(opcoes_.envio_inicial, agora);
+  saida_.junta(inundacao(opcoes_.inundacao), agora);
+}
+
+Simulador::~Simulador() { desliga(); }
+
+bool Simulador::pausado(Instante agora) const {
+  return fim_pausa_ && *fim_pausa_ > agora;
+}
+
+bool Simulador::a_ler() const { return !desligando_; }
+
+Descritores Simulador::espera(Instante agora) const {
+  Descritores d{{{-1, 0, 0}, {vigia_, POLLIN, 0}}};
+  if (mestre_ < 0 || pausado(agora)) return d;
+  d[0].fd = mestre_;
+  if (a_ler()) d[0].events |= POLLIN;
+  if (saida_cheia_) d[0].events |= POLLOUT;
+  return d;
+}
+
+int Simulador::prazo_ms(Instante agora) const {
+  if (mestre_ < 0) return -1;
+  std::optional<Instante> t;
+  auto considera = [&t](std::optional<Instante> x) {
+    if (x && (!t || *x < *t)) t = x;
+  };
+  if (pausado(agora))
+    considera(fim_pausa_);
+  else if (!saida_cheia_)
+    considera(saida_.proximo());
+  considera(fim_silencio_);
+  considera(quando_desligar(agora));
+  if (!t) return -1;
+  if (*t <= agora) return 0;
+  return static_cast<int>(std::chrono::ceil<Ms>(*t - agora).count());
+}
+
+void Simulador::atende(const Descritores& prontos, Instante agora) {
+  if (prontos[1].fd >= 0 && prontos[1].revents && linha_fechada(vigia_))
+    tira_exclusividade(par_);
+  short revents = prontos[0].fd >= 0 ? prontos[0].revents : 0;
+  if (mestre_ < 0 || !revents) return;
+  if (revents & POLLOUT) saida_cheia_ = false;
+  if (!(revents & (POLLIN | POLLHUP | POLLERR))) return;
+  if (a_ler())
+    le(agora);
+  else if (revents & (POLLHUP | POLLERR))
+    fim_pausa_ = agora + pausa_linha_fechada;
+}
+
+void Simulador::avanca(Instante agora) {
+  if (mestre_ < 0) return;
+  if (fim_pausa_ && *fim_pausa_ <= agora) fim_pausa_.reset();
+  if (fim_silencio_ && *fim_silencio_ <= agora) {
+    // A byte already waiting means the line was not quiet after all.
+    if (!pausado(agora) && a_ler()) le(agora);
+    if (fim_silencio_ && *fim_silencio_ <= agora) {
+      fim_silencio_.reset();
+      responde(dispositivo_.silencio(), agora);
+    }
+  }
+  if (!pausado(agora)) escreve(agora);
+  talvez_desliga(agora);
+}
+
+void Simulador::le(Instante agora) {
+  unsigned char buf[4096];
+  std::size_t quer = sizeof buf;
+  if (opcoes_.desliga_apos)
+    quer = static_cast<std::size_t>(
+        std::min<std::uint64_t>(quer, *opcoes_.desliga_apos - recebidos_));
+  ssize_t n = read(mestre_, buf, quer);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+  if (n <= 0) {  // EIO: no one has the line open (xagsim could not hold it)
+    fim_pausa_ = agora + pausa_linha_fechada;
+    return;
+  }
+  for (ssize_t i = 0; i < n; ++i) recebe(buf[i], agora);
+}
+
+void Simulador::recebe(std::uint8_t byte, Instante agora) {
+  diario_.rx(byte);
+  ++recebidos_;
+  bool ultimo = opcoes_.desliga_apos && recebidos_ >= *opcoes_.desliga_apos;
+  Instante quando_eco = agora + opcoes_.atraso_eco;
+
+  if (opcoes_.mudo) {
+    // a dead board takes nothing in
+  } else if (opcoes_.baud && !linha_no_formato()) {
+    saida_.junta(std::string(1, static_cast<char>(byte_deturpado(byte))),
+                 quando_eco);
+  } else {
+    auto eco = opcoes_.byte_eco.value_or(byte);
+    saida_.junta(std::string(1, static_cast<char>(eco)), quando_eco);
+    std::string resposta = dispositivo_.recebe(byte);
+    fim_silencio_.reset();
+    if (dispositivo_.espera_silencio())
+      fim_silencio_ = agora + silencio_de_registo;
+    if (!ultimo) responde(std::move(resposta), agora);
+  }
+
+  if (ultimo) {
+    desligando_ = true;
+    fim_silencio_.reset();
+    ultimo_envio_ = std::max(ultimo_envio_, agora);
+  }
+}
+
+// Read before each byte: the program may change the settings at any time.
+bool Simulador::linha_no_formato() const {
+  auto f = le_formato(mestre_);
+  return f && formato_casa(*f, *opcoes_.baud);
+}
+
+void Simulador::responde(std::string resposta, Instante agora) {
+  if (opcoes_.sem_respostas) return;
+  saida_.junta(std::move(resposta), agora, opcoes_.atraso_resposta);
+}
+
+void Simulador::escreve(Instante agora) {
+  while (!saida_cheia_) {
+    std::string_view prontos = saida_.prontos(agora);
+    if (prontos.empty()) return;
+    ssize_t n = write(mestre_, prontos.data(), prontos.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      saida_cheia_ = true;
+    } else if (n <= 0) {
+      fim_pausa_ = agora + pausa_linha_fechada;
+      return;
+    } else {
+      auto escritos = static_cast<std::size_t>(n);
+      diario_.tx(prontos.substr(0, escritos));
+      saida_.enviados(escritos, agora);
+      ultimo_envio_ = agora;
+    }
+  }
+}
+
+std::optional<Instante> Simulador::quando_desligar(Instante agora) const {
+  if (!desligando_ || !saida_.vazia()) return std::nullopt;
+  return agora + volta_desligar;
+}
+
+void Simulador::talvez_desliga(Instante agora) {
+  if (!desligando_ || !saida_.vazia()) return;
+  bool lido = par_ < 0 || por_ler_na_linha(par_) <= 0;
+  if (!lido && agora - ultimo_envio_ < espera_maxima_desligar) return;
+  desliga();
+  fim_silencio_.reset();
+  fim_pausa_.reset();
+}
+
+void Simulador::desliga() {
+  for (int* fd : {&mestre_, &par_, &vigia_}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+}
+
+}  // namespace xagsim

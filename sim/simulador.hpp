@@ -1,0 +1,79 @@
+// The board on the master side of the pty: reads what the line sends, feeds
+// the device, and writes echoes and answers when they are due. Single
+// threaded: the caller polls what espera() gives, for at most prazo_ms(),
+// then calls atende() with what poll reported, and avanca() on every turn.
+#pragma once
+
+#include <poll.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "sim/diario.hpp"
+#include "sim/dispositivo.hpp"
+#include "sim/opcoes.hpp"
+#include "sim/pty.hpp"
+#include "sim/saida.hpp"
+
+namespace xagsim {
+
+// Should no one have the line open (xagsim could not hold it itself), the
+// master reports a hangup on every poll; it is looked at again this often
+// instead.
+inline constexpr Ms pausa_linha_fechada{20};
+
+using Descritores = std::array<pollfd, 2>;  // the master, the close watch
+
+class Simulador {
+ public:
+  // Takes over the pty's descriptors. Queues --send and --flood to go out
+  // at once.
+  Simulador(const Opcoes& opcoes, Pty pty, Diario& diario, Instante agora);
+  Simulador(const Simulador&) = delete;
+  Simulador& operator=(const Simulador&) = delete;
+  ~Simulador();
+
+  // The descriptors and events to poll for (fd -1: none).
+  Descritores espera(Instante agora) const;
+
+  // Milliseconds until something falls due; -1 when nothing will.
+  int prazo_ms(Instante agora) const;
+
+  void atende(const Descritores& prontos, Instante agora);
+
+  // Does what is due: timers, output, hanging up.
+  void avanca(Instante agora);
+
+  const Dispositivo& dispositivo() const { return dispositivo_; }
+  bool desligado() const { return mestre_ < 0; }
+
+ private:
+  bool pausado(Instante agora) const;
+  bool a_ler() const;
+  void le(Instante agora);
+  void recebe(std::uint8_t byte, Instante agora);
+  bool linha_no_formato() const;
+  void responde(std::string resposta, Instante agora);
+  void escreve(Instante agora);
+  void talvez_desliga(Instante agora);
+  void desliga();
+  std::optional<Instante> quando_desligar(Instante agora) const;
+
+  const Opcoes& opcoes_;
+  int mestre_;
+  int par_;             // the line, held open (see Pty::par)
+  int vigia_;           // reports programs closing the line
+  Diario& diario_;
+  Dispositivo dispositivo_;
+  Saida saida_;
+  std::optional<Instante> fim_silencio_;  // a complete record is waiting
+  std::optional<Instante> fim_pausa_;     // the line was found closed
+  bool saida_cheia_ = false;              // waiting for POLLOUT
+  std::uint64_t recebidos_ = 0;
+  bool desligando_ = false;  // the last byte was received
+  Instante ultimo_envio_{};
+};
+
+}  // namespace xagsim

@@ -1,0 +1,18 @@
+#include "tests/sim/baud_arbitrario.hpp"
+
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+namespace teste {
+
+bool baud_arbitrario(int fd, int baud) {
+  struct termios2 t {};
+  if (ioctl(fd, TCGETS2, &t) != 0) return false;
+  t.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT));
+  t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+  t.c_ispeed = static_cast<speed_t>(baud);
+  t.c_ospeed = static_cast<speed_t>(baud);
+  return ioctl(fd, TCSETS2, &t) == 0;
+}
+
+}  // namespace teste

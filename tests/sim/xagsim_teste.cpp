@@ -1,0 +1,222 @@
+// xagsim as a program: run the binary and talk to it over its line.
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+
+#include "tests/sim/apoio.hpp"
+
+namespace teste {
+namespace {
+
+const std::string bom = ".\r\n";
+
+TEST(Xagsim, EcoERespostas) {
+  Xagsim sim({"--boot-vector", "0x5a"});
+  Linha l(sim.linha());
+  ASSERT_TRUE(l.envia_com_eco(":0400100001020304E2\r\n"));
+  EXPECT_EQ(l.recebe(3), bom);
+  ASSERT_TRUE(l.envia_com_eco(":0400100001020304E3\r\n"));
+  EXPECT_EQ(l.recebe(3), "C\r\n");
+  ASSERT_TRUE(l.envia_com_eco("\x06" "f:00000001FG\n"));
+  EXPECT_EQ(l.recebe(3), "R\r\n");
+  // With no line end: answered once the line has been quiet.
+  ASSERT_TRUE(l.envia_com_eco(":02000085070270"));
+  EXPECT_EQ(l.recebe(4), "5A\r\n");
+  ASSERT_TRUE(l.envia_com_eco("\r\n"));
+  EXPECT_EQ(l.recebe_durante(Ms{150}), "") << "its line end gets no answer";
+  EXPECT_EQ(sim.espera(SIGTERM), 0);
+  EXPECT_EQ(sim.erros(), "");
+}
+
+TEST(Xagsim, LinhaFechadaEReaberta) {
+  Xagsim sim({});
+  {
+    Linha l(sim.linha());
+    ASSERT_TRUE(l.envia_com_eco(":00000001FF\n"));
+    EXPECT_EQ(l.recebe(3), bom);
+  }
+  // No one has the line open: xagsim must wait, not spin.
+  Ms antes = sim.cpu();
+  std::this_thread::sleep_for(Ms{600});
+  EXPECT_LT(sim.cpu() - antes, Ms{300});
+
+  for (int vez = 0; vez < 3; ++vez) {
+    Linha l(sim.linha());
+    ASSERT_TRUE(l.envia_com_eco(":00000001FF\r\n")) << vez;
+    EXPECT_EQ(l.recebe(3), bom);
+  }
+  EXPECT_EQ(sim.espera(SIGINT), 0);
+}
+
+TEST(Xagsim, ReabreDepoisDeTIOCEXCL) {
+  // As the serial program does, and as an ordinary user: root is exempt.
+  Xagsim sim({});
+  pid_t filho = fork();
+  if (filho == 0) {
+    if (geteuid() == 0 && (chmod(sim.linha().c_str(), 0666) != 0 || setuid(65534) != 0)) _exit(9);
+    for (int vez = 1; vez <= 3; ++vez) {
+      // xagsim lifts the lock once it sees the close, a moment after it.
+      std::unique_ptr<Linha> l;
+      for (int tentativa = 0; tentativa < 300 && (!l || l->fd() < 0); ++tentativa) {
+        if (l) std::this_thread::sleep_for(Ms{10});
+        l = std::make_unique<Linha>(sim.linha());
+      }
+      if (l->fd() < 0) _exit(vez);
+      ioctl(l->fd(), TIOCEXCL);
+      if (!l->envia_com_eco(":00000001FF\n") || l->recebe(3) != bom) _exit(10 + vez);
+    }
+    _exit(0);
+  }
+  int estado = -1;
+  ASSERT_EQ(waitpid(filho, &estado, 0), filho);
+  EXPECT_EQ(WEXITSTATUS(estado), 0) << "1-3: could not open it that time; 11-13: no answer";
+}
+
+TEST(Xagsim, EnvioInicialEInundacaoNadaSePerde) {
+  constexpr std::size_t n = 300'000;
+  Xagsim sim({"--send", "Hi\\x00\\xff\\r\\n\\\\", "--flood", std::to_string(n)});
+  std::this_thread::sleep_for(Ms{50});  // it all waits for the line to open
+  Linha l(sim.linha());
+  EXPECT_EQ(l.recebe(7), std::string("Hi\0\xff\r\n\\", 7));
+  std::string r = l.recebe(n);
+  ASSERT_EQ(r.size(), n);
+  for (std::size_t i = 0; i < n; ++i)
+    ASSERT_EQ(r[i], static_cast<char>(0x21 + i % 94)) << "byte " << i;
+  EXPECT_EQ(l.recebe_durante(Ms{100}), "");
+  ASSERT_TRUE(l.envia_com_eco(":00000001FF\n"));
+  EXPECT_EQ(l.recebe(3), bom);
+}
+
+TEST(Xagsim, DesligaDepoisDeNBytes) {
+  // The echo of the last byte, however late, reaches the line first.
+  Xagsim sim({"--hangup-after", "3", "--echo-delay", "150"});
+  Linha l(sim.linha());
+  ASSERT_TRUE(l.envia_com_eco(":00"));
+  EXPECT_TRUE(l.desligada());
+  EXPECT_EQ(sim.espera(SIGTERM), 0);
+
+  // With a command, it waits for the command and takes its status.
+  Xagsim com({"--hangup-after", "1", "--", "sh", "-c",
+              "exec 3<>\"$1\"; printf A >&3; head -c 1 <&3; "
+              "[ -z \"$(head -c 1 <&3 2>/dev/null)\" ] && exit 5; exit 1",
+              "sh", "{port}"});
+  EXPECT_EQ(com.espera(), 5);
+  EXPECT_EQ(com.saida(), "A");
+}
+
+TEST(Xagsim, TaxaErradaDeturpaEDispositivoNaoOuve) {
+  Xagsim sim({"--baud", "9600"});
+  Linha l(sim.linha());
+  termios t{};
+  ASSERT_EQ(tcgetattr(l.fd(), &t), 0);
+  cfsetspeed(&t, B19200);
+  ASSERT_EQ(tcsetattr(l.fd(), TCSANOW, &t), 0);
+  const std::string registo = ":00000001FF\n";
+  l.envia(registo);
+  std::string deturpado = l.recebe(registo.size());
+  ASSERT_EQ(deturpado.size(), registo.size());
+  for (std::size_t i = 0; i < registo.size(); ++i) {
+    EXPECT_NE(deturpado[i], registo[i]);
+    EXPECT_NE(deturpado[i], '\0');
+  }
+  EXPECT_EQ(l.recebe_durante(Ms{100}), "") << "no answer";
+
+  cfsetspeed(&t, B9600);
+  t.c_cflag |= CSTOPB;
+  ASSERT_EQ(tcsetattr(l.fd(), TCSANOW, &t), 0);
+  l.envia("x");
+  EXPECT_NE(l.recebe(1), "x") << "two stop bits";
+
+  t.c_cflag &= ~CSTOPB;
+  ASSERT_EQ(tcsetattr(l.fd(), TCSANOW, &t), 0);
+  // The device saw nothing of the garbled record: this is an empty line.
+  ASSERT_TRUE(l.envia_com_eco("\n"));
+  EXPECT_EQ(l.recebe(3), "R\r\n");
+}
+
+TEST(Xagsim, MudoSemRespostasEOutroEco) {
+  Xagsim mudo({"--silent"});
+  Xagsim outro({"--no-answer", "--echo-byte", "0"});
+  Linha l1(mudo.linha()), l2(outro.linha());
+  l1.envia(":00000001FF\n");
+  l2.envia(":00000001FF\n");
+  EXPECT_EQ(l2.recebe(12), std::string(12, '\0'));
+  EXPECT_EQ(l1.recebe_durante(Ms{200}), "");
+  EXPECT_EQ(l2.recebe_durante(Ms{1}), "");
+}
+
+TEST(Xagsim, AtrasosNuncaAdiantamNemTrocamAOrdem) {
+  Xagsim sim({"--echo-delay", "100", "--answer-delay", "20"});
+  Linha l(sim.linha());
+  auto inicio = std::chrono::steady_clock::now();
+  l.envia(":00000001FF\n");  // all at once
+  EXPECT_EQ(l.recebe(15), ":00000001FF\n.\r\n");
+  EXPECT_GE(std::chrono::steady_clock::now() - inicio, Ms{100 + 3 * 20});
+}
+
+TEST(Xagsim, ImagemEDiarioAoSair) {
+  std::string imagem = ficheiro_temporario("imagem.hex");
+  std::string diario = ficheiro_temporario("diario.txt");
+  Xagsim sim({"--image", imagem, "--log", diario, "--send", "K"});
+  Linha l(sim.linha());
+  EXPECT_EQ(l.recebe(1), "K");
+  for (const char* r : {":0400100001020304E2\r\n", ":02300000AABB69\r\n",
+                        ":0200008301205A\r\n"}) {  // erases 2000-3FFF
+    ASSERT_TRUE(l.envia_com_eco(r));
+    EXPECT_EQ(l.recebe(3), bom);
+  }
+  EXPECT_EQ(sim.espera(SIGTERM), 0);
+  EXPECT_EQ(le_ficheiro(imagem), ":0400100001020304E2\n:00000001FF\n");
+
+  std::string d = le_ficheiro(diario);
+  EXPECT_TRUE(d.starts_with("tx 4B\nrx 3A\ntx 3A\nrx 30\ntx 30\n")) << d;
+  EXPECT_TRUE(d.ends_with("rx 0A\ntx 0A\ntx 2E\ntx 0D\ntx 0A\n")) << d;
+  std::remove(imagem.c_str());
+  std::remove(diario.c_str());
+}
+
+TEST(Xagsim, ComandoNaLinha) {
+  // It gets the path, holds none of xagsim's descriptors, talks on the
+  // line, and its status comes back; xagsim itself prints nothing.
+  Xagsim sim({"--", "sh", "-c",
+              "ls -l /proc/$$/fd | grep -q -e ptmx -e inotify -e \"$1\\$\" && exit 1; "
+              "exec 3<>\"$1\"; printf Z >&3; head -c 1 <&3; exit 7",
+              "sh", "{port}"});
+  EXPECT_EQ(sim.espera(), 7);
+  EXPECT_EQ(sim.saida(), "Z");
+}
+
+TEST(Xagsim, SinaisComComando) {
+  Xagsim morto({"--", "sh", "-c", "kill -TERM $$"});
+  EXPECT_EQ(morto.espera(), 128 + SIGTERM);
+
+  // SIGINT is the console's, for the command: xagsim carries on.
+  Xagsim interrompido({"--", "sh", "-c", "echo up; sleep 0.3; exit 3"});
+  ASSERT_TRUE(interrompido.mostra("up\n"));
+  EXPECT_EQ(interrompido.espera(SIGINT), 3);
+
+  // SIGTERM goes on to the command.
+  Xagsim terminado({"--", "sh", "-c",
+                    "trap 'exit 9' TERM; echo up; while :; do sleep 0.02; done"});
+  ASSERT_TRUE(terminado.mostra("up\n"));
+  EXPECT_EQ(terminado.espera(SIGTERM), 9);
+}
+
+TEST(Xagsim, LinhaDeComandoInvalida) {
+  Xagsim mau({"--bogus", "--"});
+  EXPECT_EQ(mau.espera(), 2);
+  EXPECT_TRUE(mau.erros().starts_with("xagsim: unknown option: --bogus\n\nUsage: xagsim"));
+  Xagsim ajuda({"--help", "--"});
+  EXPECT_EQ(ajuda.espera(), 0);
+  EXPECT_TRUE(ajuda.saida().starts_with("Usage: xagsim"));
+}
+
+}  // namespace
+}  // namespace teste
