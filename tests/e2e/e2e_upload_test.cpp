@@ -1,0 +1,220 @@
+// Sending Intel HEX files: every character checked by the device's echo,
+// every line by its answer, ending at the end-of-file record.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_support.hpp"
+
+namespace e2e {
+namespace {
+
+std::string bytes_from(unsigned first, unsigned count) {
+  std::string out;
+  for (unsigned i = 0; i < count; ++i) out += static_cast<char>((first + 7 * i) & 0xFF);
+  return out;
+}
+
+// A small program image: the lines up to the end record, and one stray
+// record after it that must never be sent.
+struct HexFile {
+  std::vector<std::string> lines;  // without line ends, up to the end record
+  std::string stray = record(0x00, 0x0300, "\xAA\xBB");
+
+  HexFile() {
+    lines.push_back(record(0x00, 0x0100, bytes_from(0x10, 16)));
+    lines.push_back(record(0x00, 0x0110, bytes_from(0xE0, 16)));
+    lines.push_back(record(0x00, 0x0120, std::string("\x00\xFF\x0A\x0D", 4)));
+    lines.push_back(end_record());
+  }
+
+  std::string text() const { return sent() + stray + "\n"; }
+
+  // What goes down the line: every line up to and including the end record.
+  std::string sent() const {
+    std::string out;
+    for (const auto& l : lines) out += l + "\n";
+    return out;
+  }
+
+  // What the console shows as an answering device echoes and answers it.
+  std::string shown() const {
+    std::string out;
+    for (const auto& l : lines) out += l + "\n" + ".\r\n";
+    return crlf(out);
+  }
+
+  Image image() const {
+    Image img;
+    std::string why;
+    parse_intel_hex(sent(), img, why);
+    return img;
+  }
+
+  const std::string& first_line() const { return lines.front(); }
+};
+
+class UploadTest : public SessionTest {
+ protected:
+  void SetUp() override { write_file(dir.file("prog.hex"), file.text()); }
+
+  // Ctrl-U, then the name typed on the console as a line.
+  void type_file_name(const std::string& typed) {
+    std::size_t from = term->console().size();
+    term->type(std::string(1, kCtrlU));
+    ASSERT_TRUE(term->console_shows(crlf("Envia arquivo hex.\nNome do arquivo="), from))
+        << printable(term->console());
+    // The console's own settings are back for the name: echo, line editing.
+    ASSERT_TRUE(term->console_settings_become([&](const termios& t) {
+      return settings_difference(term->initial_settings(), t).empty();
+    })) << settings_difference(term->initial_settings(), term->console_settings());
+    term->type(typed + kEnter);
+    EXPECT_TRUE(term->console_shows(typed + "\r\n", from))
+        << "the typed name is not echoed: " << printable(term->console());
+  }
+
+  Image image_written() {
+    Image img;
+    std::string why;
+    EXPECT_TRUE(parse_intel_hex(read_file(dir.file("image.hex")), img, why)) << why;
+    return img;
+  }
+
+  HexFile file;
+};
+
+// --- a device played by the test -------------------------------------------
+
+TEST_F(UploadTest, SilentDeviceGetsOnlyTheFirstCharacter) {
+  Line line;
+  ASSERT_NO_FATAL_FAILURE(start({kXagterm, line.path(), "prog.hex"}));
+  // Keys wait until the upload has given up.
+  term->type("k");
+  ASSERT_TRUE(line.received_contains("k")) << printable(line.received());
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(printable(line.received()), printable(":k\x18"));
+  EXPECT_EQ(printable(after_banner()), "");
+  EXPECT_EQ(term->errors(), "");
+}
+
+TEST_F(UploadTest, UnopenableTypedNameIsReportedAndTheTerminalGoesOn) {
+  Line line;
+  ASSERT_NO_FATAL_FAILURE(start({kXagterm, line.path()}));
+  ASSERT_NO_FATAL_FAILURE(type_file_name("missing.hex"));
+  EXPECT_TRUE(term->errors_show("missing.hex: No such file or directory\n"))
+      << printable(term->errors());
+  term->type("k");
+  ASSERT_TRUE(line.received_contains("k")) << printable(line.received());
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(printable(term->errors()), printable("missing.hex: No such file or directory\n"));
+  EXPECT_EQ(printable(line.received()), printable("\x15k\x18"));
+}
+
+TEST_F(UploadTest, EmptyTypedNameIsReportedAndTheTerminalGoesOn) {
+  Line line;
+  ASSERT_NO_FATAL_FAILURE(start({kXagterm, line.path()}));
+  ASSERT_NO_FATAL_FAILURE(type_file_name(""));
+  EXPECT_TRUE(term->errors_show("No such file or directory\n")) << printable(term->errors());
+  term->type("k");
+  ASSERT_TRUE(line.received_contains("k")) << printable(line.received());
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(printable(term->errors()), printable("No such file or directory\n"));
+  EXPECT_EQ(printable(line.received()), printable("\x15k\x18"));
+}
+
+// --- xagsim as the device ---------------------------------------------------
+
+TEST_F(UploadTest, FileOnTheCommandLineIsSentAnsweredAndStored) {
+  ASSERT_NO_FATAL_FAILURE(
+      start_on_xagsim({"--image", dir.file("image.hex")}, {"{port}", "prog.hex"}));
+  ASSERT_TRUE(term->console_shows(file.shown())) << printable(term->console());
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(printable(shown_before_quit()), printable(file.shown()));
+  EXPECT_EQ(term->errors(), "");
+  EXPECT_EQ(printable(sent_down_the_line()), printable(file.sent() + kCtrlX));
+  EXPECT_EQ(image_written(), file.image());
+}
+
+TEST_F(UploadTest, TypedFileNameIsSentUpToTheFirstSpace) {
+  ASSERT_NO_FATAL_FAILURE(start_on_xagsim({}, {"{port}"}));
+  ASSERT_NO_FATAL_FAILURE(type_file_name("prog.hex and the rest"));
+  ASSERT_TRUE(term->console_shows(crlf(end_record() + "\n.\r\n"))) << printable(term->console());
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(term->errors(), "");
+  // Ctrl-U goes down the line too, like every key.
+  EXPECT_EQ(printable(sent_down_the_line()), printable(kCtrlU + file.sent() + kCtrlX));
+}
+
+TEST_F(UploadTest, TypedFileIsAnsweredAndStored) {
+  ASSERT_NO_FATAL_FAILURE(start_on_xagsim({"--image", dir.file("image.hex")}, {"{port}"}));
+  ASSERT_NO_FATAL_FAILURE(type_file_name("prog.hex"));
+  ASSERT_TRUE(term->console_shows(file.shown())) << printable(term->console());
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(image_written(), file.image());
+}
+
+TEST_F(UploadTest, EachCharacterWaitsForItsEcho) {
+  ASSERT_NO_FATAL_FAILURE(start_on_xagsim({"--echo-delay", "5"}, {"{port}", "prog.hex"}));
+  ASSERT_TRUE(term->console_shows(file.shown())) << printable(term->console());
+  ASSERT_NO_FATAL_FAILURE(quit());
+  const auto log = wire();
+  ASSERT_EQ(printable(logged_bytes(log, true)), printable(file.sent() + kCtrlX));
+  // Between two characters of the upload lies the echo of the first.
+  const std::size_t upload = file.sent().size();
+  std::size_t received = 0;
+  bool echoed = true;
+  int last = -1;
+  for (std::size_t i = 0; i < log.size() && received < upload; ++i) {
+    if (log[i].from_xagterm) {
+      ASSERT_TRUE(echoed) << "character " << received << " ("
+                          << printable(std::string(1, static_cast<char>(log[i].value)))
+                          << ") was sent before the echo of the one before it";
+      last = log[i].value;
+      echoed = false;
+      ++received;
+    } else if (log[i].value == last) {
+      echoed = true;
+    }
+  }
+}
+
+TEST_F(UploadTest, SilentDeviceStopsTheUploadAtOnce) {
+  ASSERT_NO_FATAL_FAILURE(start_on_xagsim({"--silent"}, {"{port}", "prog.hex"}));
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(printable(sent_down_the_line()), printable(":\x18"));
+  EXPECT_EQ(printable(after_banner()), "");
+}
+
+TEST_F(UploadTest, UnansweredLineStopsTheUpload) {
+  ASSERT_NO_FATAL_FAILURE(start_on_xagsim({"--no-answer"}, {"{port}", "prog.hex"}));
+  ASSERT_NO_FATAL_FAILURE(quit());  // taken once the upload has given up
+  EXPECT_EQ(printable(sent_down_the_line()), printable(file.first_line() + "\n" + kCtrlX));
+  EXPECT_EQ(printable(shown_before_quit()), printable(crlf(file.first_line() + "\n")));
+}
+
+TEST_F(UploadTest, GeneratedImageSurvivesTheRoundTrip) {
+  const std::string srec_cat = find_in_path("srec_cat");
+  if (srec_cat.empty()) GTEST_SKIP() << "srec_cat (package srecord) is not installed";
+  const std::string generated = dir.file("random.hex");
+  ASSERT_EQ(run_command({srec_cat, "-generate", "0x0100", "0x0300", "-random", "-o", generated,
+                         "-intel", "-output_block_size", "16"}),
+            0);
+  const std::string text = read_file(generated);
+  ASSERT_NE(text.find(end_record()), std::string::npos) << "no end record:\n" << text;
+  Image expected;
+  std::string why;
+  ASSERT_TRUE(parse_intel_hex(text, expected, why)) << why;
+  ASSERT_EQ(expected.size(), 0x200u);
+
+  ASSERT_NO_FATAL_FAILURE(
+      start_on_xagsim({"--image", dir.file("image.hex")}, {"{port}", "random.hex"}));
+  ASSERT_TRUE(term->console_shows(crlf(end_record() + "\n.\r\n"), 0, 4 * kPatience))
+      << printable(term->console());
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(term->errors(), "");
+  EXPECT_EQ(image_written(), expected);
+}
+
+}  // namespace
+}  // namespace e2e
