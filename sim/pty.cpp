@@ -12,30 +12,11 @@
 #include <cstring>
 #include <utility>
 
-#include "sim/baud_termios2.hpp"
+#include "platform/posix/baud_linux.hpp"
 
 namespace xagsim {
 
 namespace {
-
-struct Velocidade {
-  speed_t codigo;
-  long baud;
-};
-
-constexpr Velocidade velocidades[] = {
-    {B0, 0},           {B50, 50},           {B75, 75},
-    {B110, 110},       {B134, 134},         {B150, 150},
-    {B200, 200},       {B300, 300},         {B600, 600},
-    {B1200, 1200},     {B1800, 1800},       {B2400, 2400},
-    {B4800, 4800},     {B9600, 9600},       {B19200, 19200},
-    {B38400, 38400},   {B57600, 57600},     {B115200, 115200},
-    {B230400, 230400}, {B460800, 460800},   {B500000, 500000},
-    {B576000, 576000}, {B921600, 921600},   {B1000000, 1000000},
-    {B1152000, 1152000}, {B1500000, 1500000}, {B2000000, 2000000},
-    {B2500000, 2500000}, {B3000000, 3000000}, {B3500000, 3500000},
-    {B4000000, 4000000},
-};
 
 // Raw through the master: on Linux the master's termios calls act on the
 // slave's settings.
@@ -87,10 +68,7 @@ std::optional<Formato> le_formato(int mestre) {
   f.oito_bits = (t.c_cflag & CSIZE) == CS8;
   f.paridade = (t.c_cflag & PARENB) != 0;
   f.dois_stop = (t.c_cflag & CSTOPB) != 0;
-  f.baud = -1;
-  for (const auto& v : velocidades)
-    if ((t.c_cflag & CBAUD) == v.codigo) f.baud = v.baud;
-  if (f.baud < 0) f.baud = baud_termios2(mestre);  // BOTHER: any rate
+  f.baud = plat::baud_lido(mestre);  // standard or any other rate
   return f;
 }
 

@@ -1,5 +1,7 @@
 #include "pty_harness.hpp"
 
+#include "platform/posix/baud_linux.hpp"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -235,7 +237,7 @@ bool Line::received_contains(std::string_view text, Millis patience) {
                     patience);
 }
 
-int Line::speed_bps() const { return tty_speed_bps(pty_.master()); }
+int Line::speed_bps() const { return plat::baud_lido(pty_.master()); }
 
 void Line::hang_up() {
   stream_.drain();

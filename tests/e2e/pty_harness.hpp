@@ -219,8 +219,4 @@ class TempDir {
   std::string path_;
 };
 
-// The output rate of a tty in bits per second as termios2 reports it; -1 on
-// failure. Works on a pty master, reading its slave's settings.
-int tty_speed_bps(int fd);
-
 }  // namespace pty_harness

@@ -10,7 +10,7 @@
 
 #include "sim/pty.hpp"
 #include "sim/uart.hpp"
-#include "tests/sim/baud_arbitrario.hpp"
+#include "platform/posix/baud_linux.hpp"
 
 namespace xagsim {
 namespace {
@@ -69,7 +69,7 @@ TEST(Pty, LinhaCruaEAjustesLidosPeloMestre) {
   EXPECT_EQ(f->baud, 115200);
   EXPECT_TRUE(f->dois_stop);
 
-  ASSERT_TRUE(teste::baud_arbitrario(linha, 12345));
+  ASSERT_TRUE(plat::baud_arbitrario(linha, 12345));
   EXPECT_EQ(le_formato(pty->mestre)->baud, 12345);
   close(linha);
   close(pty->mestre);
