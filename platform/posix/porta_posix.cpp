@@ -98,7 +98,7 @@ int porta_le(Porta p, unsigned char* buf, int n) {
     lidos += le_agora(fd, buf + lidos, n - lidos);
     if (lidos >= n) return lidos;
     timespec falta = ate(prazo);
-    if (falta.tv_sec < 0 || (falta.tv_sec == 0 && falta.tv_nsec == 0)) return lidos;
+    if (falta.tv_sec == 0 && falta.tv_nsec == 0) return lidos;  // the 1 ms is over
     pollfd f{fd, POLLIN, 0};
     int r = ppoll(&f, 1, &falta, nullptr);
     if (r < 0 && errno != EINTR) return lidos;
