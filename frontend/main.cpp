@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "frontend/argumentos.hpp"
+#include "frontend/saida.hpp"
 #include "frontend/terminal.hpp"
 #include "platform/plataforma.hpp"
 #include "programming/upload.hpp"
@@ -12,15 +13,16 @@ int main(int argc, char** argv) {
   // Everything shown is shown at once: nothing waits in a buffer while the
   // program waits for the line or the keyboard.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+  plat::processo_inicia();
 
   Argumentos args = le_argumentos(argc, argv);
   hcom = AbreComm(args.porta, args.baud);
   if (hcom == plat::porta_invalida) return 1;
 
   plat::ConsoleTeclas console;
-  std::printf("Terminal %s %d baud\nCtrl-X para sair\nCtrl-U Grava arquivo hex\n"
-              "Ctrl-F Menu de programacao do XAG49\n",
-              args.porta, args.baud);
+  mostra_f("Terminal %s %d baud\nCtrl-X para sair\nCtrl-U Grava arquivo hex\n"
+           "Ctrl-F Menu de programacao do XAG49\n",
+           args.porta, args.baud);
   if (args.arquivo != nullptr) envia_hex(args.arquivo);
   terminal();
   return 0;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "frontend/saida.hpp"
 #include "platform/plataforma.hpp"
 #include "programming/menu.hpp"
 #include "programming/upload.hpp"
@@ -12,13 +13,14 @@ namespace {
 constexpr int ctrl_u = 0x15;  // send a hex file
 constexpr int ctrl_f = 0x06;  // programming menu
 constexpr int ctrl_x = 0x18;  // leave
+constexpr int espera_linha_caida_ms = 100;
 
 // Shows the bytes waiting on the line, up to a pty's or a UART driver's
 // buffer at a time, with one write.
 void mostra_linha() {
   unsigned char buf[4096];
   int n = plat::porta_le_disponivel(hcom, buf, sizeof buf);
-  if (n > 0) std::fwrite(buf, 1, static_cast<size_t>(n), stdout);
+  if (n > 0) mostra_bytes(buf, static_cast<std::size_t>(n));
 }
 
 // Sends a waiting key down the line; returns it, or 0 when none was waiting.
@@ -36,7 +38,11 @@ int passa_tecla() {
 void terminal() {
   char nome[80];  // the file name typed after Ctrl-U
   for (;;) {
-    plat::espera_entrada(hcom);
+    mostra_adiado();
+    if (plat::aguarda(hcom, plat::ev_linha | plat::ev_tecla, -1) == plat::ev_perdida) {
+      // Hung up: what it still had was read; only the keyboard can bring anything.
+      plat::aguarda(hcom, plat::ev_tecla, espera_linha_caida_ms);
+    }
     mostra_linha();
     // Only a key is a command: a byte from the line never starts one.
     int tecla = passa_tecla();

@@ -1,15 +1,26 @@
-// The platform layer: serial port, console keyboard, and clock, as free
-// functions. The logic includes only this header; the build links exactly one
-// implementation (posix/, win32/, or the fake in tests/fake/).
+// The platform layer: serial port, console keyboard, standard streams and
+// clock, as free functions. The logic includes only this header; the build
+// links exactly one implementation (posix/, win32/, or the fake in
+// tests/fake/).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 namespace plat {
 
 // An open serial port. On POSIX a file descriptor, on Windows a HANDLE.
 using Porta = std::intptr_t;
 inline constexpr Porta porta_invalida = -1;  // INVALID_HANDLE_VALUE, all bits set
+
+// --- the process -----------------------------------------------------------
+
+// First thing at start-up: standard descriptors 0-2 that are closed are
+// opened on the null device (so the port can never take one of them), a
+// broken pipe on standard output becomes a failed write instead of a signal,
+// and the finest timer resolution is asked for (given back at exit).
+void processo_inicia();
 
 // --- serial port -----------------------------------------------------------
 
@@ -22,6 +33,17 @@ Porta porta_abre(const char* nome);
 // Reads return as porta_le says. False when the port refuses the settings.
 bool porta_configura(Porta p, int baud);
 
+// Why the last porta_abre or porta_configura failed, as an errno value
+// (ENOENT: no such device; EACCES: no permission; EBUSY: another program
+// holds it; EINVAL: settings refused). What is shown is strerror of it.
+int porta_erro();
+
+// After EACCES: the name of the group that owns the device, or nullptr.
+const char* porta_grupo(const char* nome);
+
+// Closes the port and releases its lock, so it can be opened again.
+void porta_fecha(Porta p);
+
 // Reads up to n bytes. Returns as soon as n bytes have arrived, or after 1 ms
 // with whatever arrived (possibly nothing). A failed read counts as nothing.
 int porta_le(Porta p, unsigned char* buf, int n);
@@ -29,8 +51,18 @@ int porta_le(Porta p, unsigned char* buf, int n);
 // Reads up to n bytes that are already waiting, without waiting at all.
 int porta_le_disponivel(Porta p, unsigned char* buf, int n);
 
-// Returns when every byte has been handed to the port, or the line has failed.
-void porta_escreve(Porta p, const unsigned char* buf, int n);
+// Hands the bytes to the port. Waits while the line takes them, but gives up
+// once it has taken nothing for about 2 s, or when the line has failed.
+// Returns how many bytes went.
+int porta_escreve(Porta p, const unsigned char* buf, int n);
+
+// Hands over what the port takes at once, without waiting. Returns how many
+// bytes went (0 when it is full), or -1 when the line has failed.
+int porta_escreve_agora(Porta p, const unsigned char* buf, int n);
+
+// The serial ports present, one line each ("path  what is known of it\n"),
+// written into buf (always NUL-terminated). Returns how many were found.
+int portas_presentes(char* buf, std::size_t tamanho);
 
 // --- console ---------------------------------------------------------------
 
@@ -39,11 +71,6 @@ void porta_escreve(Porta p, const unsigned char* buf, int n);
 void console_inicia();
 void console_termina();
 
-// Around the read of one typed line (fgets on stdin): the console's own
-// settings, with echo and line editing, then back to single keys.
-void console_linha();
-void console_teclas();
-
 // Like _kbhit: is a key waiting? Never true once the keyboard input has ended.
 bool tecla_pronta();
 
@@ -51,15 +78,54 @@ bool tecla_pronta();
 // keyboard input has ended.
 int tecla_le();
 
+// Reads one typed line with the console's own echo and line editing (single
+// keys again afterwards), through the same unbuffered path as the keys, so
+// nothing typed after it is taken. Stores at most tamanho - 1 characters and
+// a NUL, without the line end. Returns the length; tamanho when the line was
+// longer (its rest is read and dropped); -1 at the end of input with nothing
+// read.
+int le_linha(char* buf, int tamanho);
+
+// --- standard output -------------------------------------------------------
+
+// True when the program's own texts (ISO 8859-1) must go out as UTF-8: the
+// console's character set is UTF-8.
+bool saida_utf8();
+
+// Writes a text of the program's own (ISO 8859-1) straight to the console
+// when standard output is one that needs it (Windows: any code page shows
+// the accents). False when it did nothing: the caller writes the bytes.
+bool saida_console(const char* texto, std::size_t n);
+
+// True when standard output is a terminal (a console).
+bool saida_terminal();
+
+// Opens a hex file for reading in binary mode without ever blocking in the
+// open (a FIFO, a device). nullptr with errno set when it cannot; nullptr
+// with nao_comum set when it exists but is not a regular file.
+std::FILE* arquivo_abre(const char* caminho, bool& nao_comum);
+
 // --- waiting ---------------------------------------------------------------
 
-// Blocks until the port has a byte or a key is waiting. An idle terminal
-// stays here without waking; a line that has hung up is looked at again at
-// most every 100 ms instead.
-void espera_entrada(Porta p);
+// What aguarda waits for, and what it reports.
+inline constexpr unsigned ev_linha = 1;    // a byte is waiting on the line
+inline constexpr unsigned ev_tecla = 2;    // a key is waiting
+inline constexpr unsigned ev_escrita = 4;  // the port can take a byte
+inline constexpr unsigned ev_perdida = 8;  // the line is gone (reported, never asked)
+
+// Blocks until one of the asked events, or until ms have passed (ms < 0: no
+// limit). Returns the events found, 0 when the time ran out. A line that has
+// hung up or failed with nothing left to read is reported as ev_perdida when
+// ev_linha or ev_escrita was asked; the port is not looked at otherwise (it
+// may be porta_invalida). A keyboard whose input has ended is never waited on.
+unsigned aguarda(Porta p, unsigned eventos, int ms);
 
 // Sleeps ms milliseconds, as exactly as the platform allows.
 void dorme_ms(int ms);
+
+// A monotonic clock in microseconds, and a sleep until one of its instants.
+std::int64_t agora_us();
+void dorme_ate_us(std::int64_t instante);
 
 // RAII: the console in single-key mode for the guard's lifetime.
 struct ConsoleTeclas {

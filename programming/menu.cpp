@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "frontend/saida.hpp"
 #include "platform/plataforma.hpp"
 #include "programming/registros.hpp"
 #include "serial/troca.hpp"
@@ -33,10 +34,10 @@ bool detecta_baud() {
 }
 
 int mostra_dados() {
-  std::fputs("Mostrar Dados:\nEndere\xE7o inicial = ", stdout);
+  mostra("Mostrar Dados:\nEndere\xE7o inicial = ");
   std::int32_t inicio = lenum();
   if (inicio < 0) return -1;
-  std::fputs("Numero de bytes (hex) =", stdout);
+  mostra("Numero de bytes (hex) =");
   std::int32_t quantos = lenum();
   if (quantos < 0) return -1;
   std::uint32_t fim = static_cast<std::uint32_t>(inicio) + static_cast<std::uint32_t>(quantos) - 1;
@@ -47,9 +48,8 @@ int mostra_dados() {
 }
 
 int apaga_bloco() {
-  std::fputs("Apagar Bloco:\n0=[0000.1FFF] 2=[2000.3FFF] 4=[4000.7FFF] 8=[8000.BFFF] "
-             "C=[C000.FFFF]\nBlock = ",
-             stdout);
+  mostra("Apagar Bloco:\n0=[0000.1FFF] 2=[2000.3FFF] 4=[4000.7FFF] 8=[8000.BFFF] "
+         "C=[C000.FFFF]\nBlock = ");
   // Times 16 in 32 bits: only the low 28 bits of the number pick a block.
   std::int32_t codigo = static_cast<std::int32_t>(static_cast<std::uint32_t>(lenum()) << 4);
   for (int i = blocos - 1; i >= 0; --i) {
@@ -60,26 +60,26 @@ int apaga_bloco() {
       return 0;
     }
   }
-  std::puts("Bloco Invalido\n");
+  mostra("Bloco Invalido\n\n");
   return -1;
 }
 
 [[noreturn]] void pronto_para_hex() {
-  std::puts("\nPronto para programar um arquivo *.hex:");
+  mostra("\nPronto para programar um arquivo *.hex:\n");
   std::exit(0);
 }
 
 int le_status_e_boot() {
   programa(registro_le_status);
-  std::fputs("\nStatus=", stdout);
+  mostra("\nStatus=");
   esperares();
   programa(registro_le_boot);
-  std::fputs("\nBoot vector=", stdout);
+  mostra("\nBoot vector=");
   return 0;  // the second answer is shown by the terminal loop
 }
 
 int zera_status() {
-  std::fputs("Zerar byte de Status", stdout);
+  mostra("Zerar byte de Status");
   programa(registro_zera_status[0]);
   esperares();
   programa(registro_zera_status[1]);
@@ -99,11 +99,11 @@ std::int32_t lenum() {
     int tecla = plat::tecla_le();
     if (tecla >= 0) {
       tecla = maiuscula(tecla);
-      std::putchar(tecla);
+      mostra_byte(tecla);
     }
     int digito = valor_hex(tecla);
     if (digito < 0) {
-      std::puts("");
+      mostra("\n");
       bool fim_valido = tecla == '\r' || tecla == '\n';
       return (viu_digito && fim_valido) ? static_cast<std::int32_t>(valor) : -1;
     }
@@ -114,11 +114,11 @@ std::int32_t lenum() {
 
 int comando() {
   if (!detecta_baud()) {
-    std::puts("\nFalhou a detec\xE7\xE3o do baud-rate\n");
+    mostra("\nFalhou a detec\xE7\xE3o do baud-rate\n\n");
     return -1;
   }
-  std::puts("\n*** Menu de programacao do XAG49: ***\nE: Apagar bloco\nS: Zerar Byte de Status\n"
-            "D: Mostrar Dados\nR: Ler byte de Status e Vetor de boot\nH: Programar arquivo *.hex\n");
+  mostra("\n*** Menu de programacao do XAG49: ***\nE: Apagar bloco\nS: Zerar Byte de Status\n"
+         "D: Mostrar Dados\nR: Ler byte de Status e Vetor de boot\nH: Programar arquivo *.hex\n\n");
   switch (maiuscula(plat::tecla_le())) {
     case 'D': return mostra_dados();
     case 'E': return apaga_bloco();

@@ -1,8 +1,10 @@
 #include "programming/upload.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "frontend/saida.hpp"
 #include "platform/plataforma.hpp"
 #include "serial/troca.hpp"
 
@@ -23,7 +25,7 @@ bool mostra_resposta() {
   for (int i = 0; i < caracteres_de_resposta; ++i) {
     int c = espera(polls_por_resposta);
     if (c < 0) return false;
-    std::putchar(c);
+    mostra_byte(c);
   }
   return true;
 }
@@ -38,9 +40,16 @@ void corta_nome(char* nome) {
 }  // namespace
 
 int envia_hex(const char* path) {
-  std::FILE* f = std::fopen(path, "rb");
+  bool nao_comum = false;
+  std::FILE* f = plat::arquivo_abre(path, nao_comum);
+  if (f == nullptr && nao_comum) {
+    char texto[300];
+    std::snprintf(texto, sizeof texto, "%s: nao e um arquivo comum\n", path);
+    erro(texto);
+    return nao_abriu;
+  }
   if (f == nullptr) {
-    std::perror(path);
+    erro_sistema(path, errno);
     return nao_abriu;
   }
   char linha[80] = {};
@@ -53,7 +62,7 @@ int envia_hex(const char* path) {
       break;
     }
     if (!leu) {  // a read error before the end: never send the last line again
-      std::perror(path);
+      erro_sistema(path, errno);
       status = nao_abriu;
       break;
     }
@@ -67,11 +76,13 @@ int envia_hex(const char* path) {
 }
 
 int envia_hex_digitado(char* buf, std::size_t tamanho) {
-  std::fputs("Envia arquivo hex.\nNome do arquivo=", stdout);
-  plat::console_linha();
-  std::clearerr(stdin);  // an end of input typed at an earlier prompt is over
-  if (std::fgets(buf, static_cast<int>(tamanho), stdin) == nullptr) buf[0] = '\0';
-  plat::console_teclas();
+  mostra("Envia arquivo hex.\nNome do arquivo=");
+  int n = plat::le_linha(buf, static_cast<int>(tamanho));
+  if (n >= static_cast<int>(tamanho)) {
+    relata("nome de arquivo longo demais (mais de %d caracteres)", static_cast<int>(tamanho) - 1);
+    return nao_abriu;
+  }
+  if (n < 0) buf[0] = '\0';
   corta_nome(buf);
   return envia_hex(buf);
 }

@@ -17,7 +17,6 @@ namespace plat {
 namespace {
 
 constexpr int teclado = STDIN_FILENO;
-constexpr int espera_linha_caida_ms = 100;
 
 termios salvo{};
 volatile sig_atomic_t temos_salvo = 0;   // standard input is a terminal and salvo holds its settings
@@ -97,6 +96,17 @@ int le_um_byte() {
   }
 }
 
+// The console's own settings, with echo and line editing.
+void console_linha() {
+  modo_teclas = 0;
+  restaura();
+}
+
+void console_teclas() {
+  modo_teclas = 1;
+  aplica_teclas();
+}
+
 }  // namespace
 
 void console_inicia() {
@@ -111,16 +121,6 @@ void console_inicia() {
 void console_termina() {
   modo_teclas = 0;
   restaura();
-}
-
-void console_linha() {
-  modo_teclas = 0;
-  restaura();
-}
-
-void console_teclas() {
-  modo_teclas = 1;
-  aplica_teclas();
 }
 
 bool tecla_pronta() {
@@ -140,21 +140,71 @@ int tecla_le() {
   return le_um_byte();
 }
 
-void espera_entrada(Porta p) {
-  if (tecla_guardada >= 0) return;
-  pollfd f[2] = {{static_cast<int>(p), POLLIN, 0}, {teclado, POLLIN, 0}};
-  nfds_t quantos = teclado_acabou ? 1 : 2;
-  if (poll(f, quantos, -1) <= 0) return;
-  if ((f[0].revents & (POLLHUP | POLLERR | POLLNVAL)) == 0 || (f[1].revents & POLLIN) != 0) return;
-  // The line has hung up and reports so at once: bytes still waiting are
-  // read by the caller; otherwise only the keyboard can bring anything.
-  int esperando = 0;
-  if (ioctl(static_cast<int>(p), FIONREAD, &esperando) == 0 && esperando > 0) return;
-  if (teclado_acabou) {
-    dorme_ms(espera_linha_caida_ms);
-    return;
+int le_linha(char* buf, int tamanho) {
+  console_linha();
+  int n = 0;
+  bool longa = false;
+  bool leu = false;
+  for (;;) {
+    int c = tecla_le();
+    if (c < 0) break;
+    leu = true;
+    if (c == '\n') break;
+    if (n < tamanho - 1) {
+      buf[n++] = static_cast<char>(c);
+    } else {
+      longa = true;  // the rest of the line is read and dropped
+    }
   }
-  teclado_tem_algo(espera_linha_caida_ms);
+  buf[n] = '\0';
+  console_teclas();
+  teclado_acabou = false;  // an end of input typed at this prompt is over
+  if (!leu) return -1;
+  return longa ? tamanho : n;
+}
+
+unsigned aguarda(Porta p, unsigned eventos, int ms) {
+  if ((eventos & ev_tecla) != 0 && tecla_guardada >= 0) return ev_tecla;
+  pollfd f[2]{};
+  nfds_t quantos = 0;
+  int da_porta = -1;
+  int do_teclado = -1;
+  if ((eventos & (ev_linha | ev_escrita)) != 0 && p != porta_invalida) {
+    short quer = 0;
+    if (eventos & ev_linha) quer |= POLLIN;
+    if (eventos & ev_escrita) quer |= POLLOUT;
+    da_porta = static_cast<int>(quantos);
+    f[quantos++] = {static_cast<int>(p), quer, 0};
+  }
+  if ((eventos & ev_tecla) != 0 && !teclado_acabou) {
+    do_teclado = static_cast<int>(quantos);
+    f[quantos++] = {teclado, POLLIN, 0};
+  }
+  if (quantos == 0) {
+    if (ms > 0) dorme_ms(ms);
+    return 0;
+  }
+  int r = poll(f, quantos, ms);
+  if (r <= 0) return 0;
+  unsigned achou = 0;
+  if (do_teclado >= 0 && (f[do_teclado].revents & (POLLIN | POLLHUP | POLLERR)) != 0) achou |= ev_tecla;
+  if (da_porta >= 0) {
+    short v = f[da_porta].revents;
+    if ((v & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      // Hung up or failed: bytes still waiting are read first.
+      int esperando = 0;
+      if ((eventos & ev_linha) != 0 && ioctl(static_cast<int>(p), FIONREAD, &esperando) == 0 &&
+          esperando > 0) {
+        achou |= ev_linha;
+      } else {
+        achou |= ev_perdida;
+      }
+    } else {
+      if (v & POLLIN) achou |= ev_linha;
+      if (v & POLLOUT) achou |= ev_escrita;
+    }
+  }
+  return achou;
 }
 
 }  // namespace plat

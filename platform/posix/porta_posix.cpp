@@ -7,6 +7,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <ctime>
 
@@ -19,7 +22,16 @@ namespace plat {
 
 namespace {
 
+constexpr long prazo_escrita_us = 2'000'000;  // the line took nothing for this long: give up
+
+int ultimo_erro = 0;
+
 int descritor(Porta p) { return static_cast<int>(p); }
+
+Porta falha(int erro) {
+  ultimo_erro = erro;
+  return porta_invalida;
+}
 
 speed_t codigo_padrao(int baud) {
   switch (baud) {
@@ -62,14 +74,14 @@ int le_agora(int fd, unsigned char* buf, int n) {
 
 Porta porta_abre(const char* nome) {
   char caminho[256];
-  if (!caminho_da_porta(nome, caminho, sizeof caminho)) return porta_invalida;
+  if (!caminho_da_porta(nome, caminho, sizeof caminho)) return falha(ENOENT);
   int fd = open(caminho, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return porta_invalida;
+  if (fd < 0) return falha(errno);
   // Nobody else may use the line while we hold it: flock stops another
   // xagterm even as root, TIOCEXCL stops other programs.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);
-    return porta_invalida;
+    return falha(EBUSY);
   }
   ioctl(fd, TIOCEXCL);
   return fd;
@@ -78,11 +90,18 @@ Porta porta_abre(const char* nome) {
 bool porta_configura(Porta p, int baud) {
   int fd = descritor(p);
   termios t{};
-  if (tcgetattr(fd, &t) != 0) return false;
+  ultimo_erro = EINVAL;
+  if (tcgetattr(fd, &t) != 0) {
+    ultimo_erro = errno;
+    return false;
+  }
   modo_cru(t);
   speed_t codigo = codigo_padrao(baud);
   if (codigo != B0) cfsetspeed(&t, codigo);
-  if (tcsetattr(fd, TCSANOW, &t) != 0) return false;
+  if (tcsetattr(fd, TCSANOW, &t) != 0) {
+    ultimo_erro = errno;
+    return false;
+  }
   if (codigo == B0 && !baud_arbitrario(fd, baud)) return false;
   if (baud_lido(fd) != baud) return false;
   int linhas = TIOCM_DTR | TIOCM_RTS;
@@ -115,21 +134,52 @@ int porta_le_disponivel(Porta p, unsigned char* buf, int n) {
   return le_agora(descritor(p), buf, n);
 }
 
-void porta_escreve(Porta p, const unsigned char* buf, int n) {
+int porta_escreve_agora(Porta p, const unsigned char* buf, int n) {
+  for (;;) {
+    ssize_t r = write(descritor(p), buf, static_cast<size_t>(n));
+    if (r >= 0) return static_cast<int>(r);
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN) return 0;
+    return -1;
+  }
+}
+
+int porta_escreve(Porta p, const unsigned char* buf, int n) {
   int fd = descritor(p);
   int enviados = 0;
+  timespec prazo = instante_mais_us(agora(), prazo_escrita_us);
   while (enviados < n) {
-    ssize_t r = write(fd, buf + enviados, static_cast<size_t>(n - enviados));
+    int r = porta_escreve_agora(p, buf + enviados, n - enviados);
+    if (r < 0) return enviados;  // the line has failed
     if (r > 0) {
-      enviados += static_cast<int>(r);
+      enviados += r;
+      prazo = instante_mais_us(agora(), prazo_escrita_us);
       continue;
     }
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0 && errno != EAGAIN) return;  // the line has failed
+    timespec falta = ate(prazo);
+    if (falta.tv_sec == 0 && falta.tv_nsec == 0) return enviados;  // stalled
     pollfd f{fd, POLLOUT, 0};
-    if (poll(&f, 1, -1) < 0 && errno != EINTR) return;
-    if (f.revents & (POLLHUP | POLLERR | POLLNVAL)) return;
+    if (ppoll(&f, 1, &falta, nullptr) < 0 && errno != EINTR) return enviados;
+    if (f.revents & (POLLHUP | POLLERR | POLLNVAL)) return enviados;
   }
+  return enviados;
+}
+
+int porta_erro() { return ultimo_erro; }
+
+const char* porta_grupo(const char* nome) {
+  char caminho[256];
+  struct stat st {};
+  if (!caminho_da_porta(nome, caminho, sizeof caminho) || stat(caminho, &st) != 0) return nullptr;
+  const group* g = getgrgid(st.st_gid);
+  return g != nullptr ? g->gr_name : nullptr;
+}
+
+void porta_fecha(Porta p) { close(descritor(p)); }
+
+int portas_presentes(char* buf, std::size_t tamanho) {
+  if (tamanho > 0) buf[0] = '\0';
+  return 0;
 }
 
 }  // namespace plat

@@ -59,6 +59,10 @@ void dorme_ate(timespec prazo) {
   }
 }
 
+std::int64_t agora_us() { return ns(agora()) / 1000; }
+
+void dorme_ate_us(std::int64_t instante) { dorme_ate(de_ns(instante * 1000LL)); }
+
 void dorme_ms(int ms) { dorme_ate(instante_mais_us(agora(), ms * 1000L)); }
 
 }  // namespace plat

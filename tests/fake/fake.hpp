@@ -38,10 +38,15 @@ const std::string& enviados();
 int leituras();
 // Bytes each porta_le asked for, in order (20 for a reply read, 1 for a poll).
 const std::string& pedidos();
-// Sum of all pauses asked for with dorme_ms, in milliseconds.
+// Sum of all pauses (dorme_ms, dorme_ate_us), in whole milliseconds.
 int dormido_ms();
 
-// Console mode changes, in order: 'I' inicia, 'T' teclas, 'L' linha, 'F' termina.
+// From `quando` on (default: now) the line is gone, as an unplugged adapter:
+// reads bring nothing, writes fail, aguarda reports plat::ev_perdida.
+void perde_linha(Micros quando = -1);
+
+// Console mode changes, in order: 'I' inicia, 'F' termina; 'L' then 'T'
+// around a typed line (le_linha, which reads the scripted keys).
 const std::string& modos();
 
 // Port open/configure behaviour and what they were given.
@@ -50,7 +55,7 @@ void porta_falha_ao_configurar(bool falha);
 const std::string& porta_aberta();
 int baud_configurado();
 
-// Thrown by espera_entrada when nothing can ever arrive: the terminal loop
+// Thrown by aguarda (with no time limit) when nothing can ever arrive: the terminal loop
 // would wait forever, so the test's script is over.
 struct FimDoRoteiro {};
 

@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <deque>
 
 #include "platform/plataforma.hpp"
@@ -23,7 +25,8 @@ struct Estado {
   std::string modos;
   std::string porta;
   int leituras = 0;
-  int dormido_ms = 0;
+  Micros dormido_us = 0;
+  Micros perdida_em = -1;  // the line is lost from this time on (-1: never)
   int baud = 0;
   bool falha_abrir = false;
   bool falha_configurar = false;
@@ -38,6 +41,8 @@ void insere(std::deque<Evento>& fila, Evento ev) {
                                  [](Micros t, const Evento& x) { return t < x.quando; });
   fila.insert(depois, ev);
 }
+
+bool perdida() { return e.perdida_em >= 0 && e.relogio >= e.perdida_em; }
 
 // Takes up to n bytes that have arrived by `ate`.
 int toma(unsigned char* buf, int n, Micros ate) {
@@ -76,7 +81,8 @@ void teclas(std::string_view k, Micros quando) {
 const std::string& enviados() { return e.enviados; }
 int leituras() { return e.leituras; }
 const std::string& pedidos() { return e.pedidos; }
-int dormido_ms() { return e.dormido_ms; }
+int dormido_ms() { return static_cast<int>(e.dormido_us / 1000); }
+void perde_linha(Micros quando) { e.perdida_em = quando < 0 ? e.relogio : quando; }
 const std::string& modos() { return e.modos; }
 void porta_falha_ao_abrir(bool falha) { e.falha_abrir = falha; }
 void porta_falha_ao_configurar(bool falha) { e.falha_configurar = falha; }
@@ -105,6 +111,10 @@ int porta_le(Porta, unsigned char* buf, int n) {
   e.pedidos.push_back(static_cast<char>(n));
   fake::Micros prazo = e.relogio + fake::tempo_limite_leitura;
   int lidos = 0;
+  if (fake::perdida()) {
+    e.relogio = prazo;
+    return 0;
+  }
   while (lidos < n && !e.linha.empty() && e.linha.front().quando <= prazo) {
     e.relogio = std::max(e.relogio, e.linha.front().quando);
     lidos += fake::toma(buf + lidos, 1, e.relogio);
@@ -113,19 +123,46 @@ int porta_le(Porta, unsigned char* buf, int n) {
   return lidos;
 }
 
-int porta_le_disponivel(Porta, unsigned char* buf, int n) { return fake::toma(buf, n, e.relogio); }
+int porta_le_disponivel(Porta, unsigned char* buf, int n) {
+  if (fake::perdida()) return 0;
+  return fake::toma(buf, n, e.relogio);
+}
 
-void porta_escreve(Porta, const unsigned char* buf, int n) {
+int porta_escreve_agora(Porta, const unsigned char* buf, int n) {
+  if (fake::perdida()) return -1;
   for (int i = 0; i < n; ++i) {
     e.enviados.push_back(static_cast<char>(buf[i]));
     if (e.dispositivo) e.dispositivo(buf[i]);
   }
+  return n;
+}
+
+int porta_escreve(Porta p, const unsigned char* buf, int n) {
+  int r = porta_escreve_agora(p, buf, n);
+  return r < 0 ? 0 : r;
+}
+
+int porta_erro() { return e.falha_abrir ? ENOENT : EINVAL; }
+const char* porta_grupo(const char*) { return nullptr; }
+void porta_fecha(Porta) {}
+
+int portas_presentes(char* buf, std::size_t tamanho) {
+  if (tamanho > 0) buf[0] = '\0';
+  return 0;
+}
+
+void processo_inicia() {}
+bool saida_utf8() { return false; }
+bool saida_console(const char*, std::size_t) { return false; }
+bool saida_terminal() { return false; }
+
+std::FILE* arquivo_abre(const char* caminho, bool& nao_comum) {
+  nao_comum = false;
+  return std::fopen(caminho, "rb");
 }
 
 void console_inicia() { e.modos += 'I'; }
 void console_termina() { e.modos += 'F'; }
-void console_linha() { e.modos += 'L'; }
-void console_teclas() { e.modos += 'T'; }
 
 bool tecla_pronta() { return !e.teclado.empty() && e.teclado.front().quando <= e.relogio; }
 
@@ -137,19 +174,62 @@ int tecla_le() {
   return c;
 }
 
-void espera_entrada(Porta) {
-  fake::Micros proximo = -1;
-  if (!e.linha.empty()) proximo = e.linha.front().quando;
-  if (!e.teclado.empty() && (proximo < 0 || e.teclado.front().quando < proximo)) {
-    proximo = e.teclado.front().quando;
+// A typed line, from the scripted keyboard, up to its line feed.
+int le_linha(char* buf, int tamanho) {
+  e.modos += 'L';
+  int n = 0;
+  bool longa = false;
+  bool leu = false;
+  for (int c; (c = tecla_le()) >= 0;) {
+    leu = true;
+    if (c == '\n') break;
+    if (n < tamanho - 1) {
+      buf[n++] = static_cast<char>(c);
+    } else {
+      longa = true;
+    }
   }
-  if (proximo < 0) throw fake::FimDoRoteiro{};
-  e.relogio = std::max(e.relogio, proximo);
+  buf[n] = '\0';
+  e.modos += 'T';
+  if (!leu) return -1;
+  return longa ? tamanho : n;
 }
 
-void dorme_ms(int ms) {
-  e.dormido_ms += ms;
-  e.relogio += static_cast<fake::Micros>(ms) * 1000;
+// Moves the clock to the first asked event, or by ms when none comes sooner.
+unsigned aguarda(Porta, unsigned eventos, int ms) {
+  const fake::Micros nunca = -1;
+  auto mais_cedo = [](fake::Micros a, fake::Micros b) { return a < 0 ? b : (b < 0 ? a : std::min(a, b)); };
+  fake::Micros proximo = nunca;
+  bool porta = (eventos & (ev_linha | ev_escrita)) != 0;
+  if (porta && e.perdida_em >= 0) proximo = mais_cedo(proximo, std::max(e.perdida_em, e.relogio));
+  if ((eventos & ev_escrita) != 0 && !fake::perdida()) proximo = e.relogio;
+  if ((eventos & ev_linha) != 0 && !e.linha.empty() && !fake::perdida())
+    proximo = mais_cedo(proximo, std::max(e.linha.front().quando, e.relogio));
+  if ((eventos & ev_tecla) != 0 && !e.teclado.empty())
+    proximo = mais_cedo(proximo, std::max(e.teclado.front().quando, e.relogio));
+  fake::Micros limite = ms < 0 ? nunca : e.relogio + static_cast<fake::Micros>(ms) * 1000;
+  if (proximo == nunca || (limite != nunca && proximo > limite)) {
+    if (limite == nunca) throw fake::FimDoRoteiro{};
+    e.relogio = limite;
+    return 0;
+  }
+  e.relogio = proximo;
+  unsigned achou = 0;
+  if (porta && fake::perdida()) return ev_perdida;
+  if ((eventos & ev_escrita) != 0) achou |= ev_escrita;
+  if ((eventos & ev_linha) != 0 && !e.linha.empty() && e.linha.front().quando <= e.relogio) achou |= ev_linha;
+  if ((eventos & ev_tecla) != 0 && tecla_pronta()) achou |= ev_tecla;
+  return achou;
+}
+
+void dorme_ms(int ms) { dorme_ate_us(e.relogio + static_cast<fake::Micros>(ms) * 1000); }
+
+std::int64_t agora_us() { return e.relogio; }
+
+void dorme_ate_us(std::int64_t instante) {
+  if (instante <= e.relogio) return;
+  e.dormido_us += instante - e.relogio;
+  e.relogio = instante;
 }
 
 }  // namespace plat

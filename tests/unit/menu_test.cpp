@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "frontend/saida.hpp"
 #include "platform/plataforma.hpp"
 #include "programming/menu.hpp"
 #include "tests/fake/fake.hpp"
@@ -24,6 +25,7 @@ class Menu : public ::testing::Test {
     fake::teclas(teclas);
     Captura captura(stdout);
     resultado = comando();
+    mostra_adiado();  // the last echo, as the terminal loop shows it before it waits
     saida = captura.texto();
     return resultado;
   }

@@ -80,7 +80,7 @@ TEST_F(Terminal, CtrlFSendsItsByteBeforeTheHandshake) {
 }
 
 TEST_F(Terminal, CtrlUSendsItsByteAndAsksForAFileThenGoesOn) {
-  fake::teclas("\x15");
+  fake::teclas("\x15\n");  // Enter at the name prompt: an empty name
   fake::teclas("z\x18", 1000000);
   EXPECT_TRUE(corre());
   EXPECT_EQ(fake::enviados(), "\x15z\x18");
@@ -98,9 +98,8 @@ TEST_F(Terminal, TheEchoOfCtrlUAfterAFailedOpenIsShownAndStartsNothing) {
 
 TEST_F(Terminal, CtrlUUploadTakesTheWaitingEchoOfItsOwnKey) {
   ArquivoTemporario f("p.hex", ":00000001FF\n");
-  entrada_padrao(f.caminho() + "\n");
   fake::dispositivo_eco(10, ".\r\n");
-  fake::teclas("\x15");
+  fake::teclas("\x15" + f.caminho() + "\n");
   EXPECT_FALSE(corre());
   // The 0x15 echo stands for the ':' echo; every later echo is one behind.
   EXPECT_EQ(fake::enviados(), "\x15:00000001FF\n");

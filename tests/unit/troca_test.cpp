@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "frontend/saida.hpp"
 #include "serial/troca.hpp"
 #include "tests/fake/fake.hpp"
 #include "tests/unit/apoio.hpp"
@@ -92,6 +93,7 @@ TEST_F(Troca, ProgramaSendsEveryByteAndItsLineEnd) {
   fake::dispositivo_eco();
   Captura saida(stdout);
   EXPECT_EQ(programa(":00000001FF\r\n"), 0);
+  mostra_adiado();  // the last echo is shown before the next wait
   EXPECT_EQ(fake::enviados(), ":00000001FF\r\n");
   EXPECT_EQ(saida.texto(), ":00000001FF\r\n");
 }

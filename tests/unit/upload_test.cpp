@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "platform/plataforma.hpp"
 #include "programming/upload.hpp"
 #include "tests/fake/fake.hpp"
 #include "tests/unit/apoio.hpp"
@@ -193,7 +194,7 @@ class UploadDigitado : public Upload {
  protected:
   // Runs the prompt with `digitado` on standard input; returns stderr.
   std::string digita(const std::string& digitado) {
-    entrada_padrao(digitado);
+    fake::teclas(digitado);
     return corre();
   }
   std::string corre() {
@@ -248,9 +249,11 @@ TEST_F(UploadDigitado, EnterAloneAndEndOfInputGiveAnEmptyName) {
   EXPECT_EQ(fake::enviados(), "");
 }
 
-TEST_F(UploadDigitado, TheRestOfAnOverLongLineIsTheNextName) {
-  std::string longo(79, 'n');
-  entrada_padrao(longo + "rest.hex\n");
-  EXPECT_EQ(corre(), longo + ": No such file or directory\n");
-  EXPECT_EQ(corre(), "rest.hex: No such file or directory\n");
+TEST_F(UploadDigitado, AnOverLongNameIsRefusedWholeAndItsRestDropped) {
+  std::string longo(80, 'n');
+  fake::teclas(longo + "rest.hex\nq");
+  EXPECT_EQ(corre(), "xagterm: nome de arquivo longo demais (mais de 79 caracteres)\n");
+  EXPECT_EQ(resultado, -1);
+  EXPECT_EQ(fake::enviados(), "");
+  EXPECT_EQ(plat::tecla_le(), 'q');  // what was typed after the line is left for the terminal
 }

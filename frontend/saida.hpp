@@ -1,0 +1,39 @@
+// Everything the program shows goes through here: its own texts in the
+// console's encoding, the line's bytes unchanged, its reports on standard
+// error, and, with --log, a copy of all of it in a file.
+#pragma once
+
+#include <cstddef>
+
+// A text of the program's own (ISO 8859-1): ç and ã go out as the console
+// shows them (UTF-8 in a UTF-8 locale, Latin-1 bytes otherwise).
+void mostra(const char* texto);
+
+// Like mostra, with printf formatting (at most 255 characters).
+void mostra_f(const char* formato, ...) __attribute__((format(printf, 1, 2)));
+
+// Bytes from the line, or keys echoed: written as they are.
+void mostra_bytes(const unsigned char* buf, std::size_t n);
+void mostra_byte(int c);
+
+// An echo shown a little later: right before anything else is shown, or
+// when mostra_adiado is called before a wait. The exchange hands over the
+// next byte first, so the console write overlaps the echo's pause.
+void adia_eco(int c);
+void mostra_adiado();
+
+// A report of the program's own on standard error: "xagterm: " and the
+// text, on a line of its own that starts on a fresh console line.
+void relata(const char* formato, ...) __attribute__((format(printf, 1, 2)));
+
+// A fixed text on standard error, as it stands (no prefix, no line end added).
+void erro(const char* texto);
+
+// perror(nome): "nome: reason\n" on standard error, the reason being
+// strerror(codigo); only "reason\n" when the name is empty.
+void erro_sistema(const char* nome, int codigo);
+
+// --log: everything written to standard output and standard error from now
+// on is also appended to the file, as it is written. False when the file
+// cannot be opened (errno says why).
+bool registo_abre(const char* caminho);
