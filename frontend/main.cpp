@@ -1,6 +1,7 @@
 // xagterm: a serial terminal, hex file uploader and programming menu for
 // boards with the XAG49 microcontroller.
 #include <cstdio>
+#include <cstring>
 
 #include "frontend/argumentos.hpp"
 #include "frontend/saida.hpp"
@@ -24,6 +25,10 @@ int main(int argc, char** argv) {
            "Ctrl-F Menu de programacao do XAG49\n",
            args.porta, args.baud);
   if (args.arquivo != nullptr) envia_hex(args.arquivo);
-  terminal();
+  bool reconecta = true;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--no-reconnect") == 0) reconecta = false;
+  }
+  terminal(args.porta, args.baud, reconecta);
   return 0;
 }
