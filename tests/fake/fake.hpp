@@ -45,6 +45,17 @@ int dormido_ms();
 // reads bring nothing, writes fail, aguarda reports plat::ev_perdida.
 void perde_linha(Micros quando = -1);
 
+// The lost line is back from `quando` on: porta_abre succeeds again and the
+// port it opens works (the handle held when it was lost stays dead).
+void volta_linha(Micros quando);
+
+// From `de` until `ate` the line takes nothing: porta_escreve_agora returns 0
+// and aguarda never reports plat::ev_escrita.
+void trava_linha(Micros de, Micros ate);
+
+// What was done to the port, in order: 'A' opened, 'a' refused, 'F' closed.
+const std::string& porta_eventos();
+
 // Console mode changes, in order: 'I' inicia, 'F' termina; 'L' then 'T'
 // around a typed line (le_linha, which reads the scripted keys).
 const std::string& modos();

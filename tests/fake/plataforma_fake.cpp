@@ -27,6 +27,10 @@ struct Estado {
   int leituras = 0;
   Micros dormido_us = 0;
   Micros perdida_em = -1;  // the line is lost from this time on (-1: never)
+  Micros volta_em = -1;    // and can be opened again from this time on (-1: never)
+  Micros trava_de = -1;    // the line takes nothing from trava_de until trava_ate
+  Micros trava_ate = -1;
+  std::string eventos_porta;
   int baud = 0;
   bool falha_abrir = false;
   bool falha_configurar = false;
@@ -43,6 +47,7 @@ void insere(std::deque<Evento>& fila, Evento ev) {
 }
 
 bool perdida() { return e.perdida_em >= 0 && e.relogio >= e.perdida_em; }
+bool travada() { return e.relogio >= e.trava_de && e.relogio < e.trava_ate; }
 
 // Takes up to n bytes that have arrived by `ate`.
 int toma(unsigned char* buf, int n, Micros ate) {
@@ -83,6 +88,12 @@ int leituras() { return e.leituras; }
 const std::string& pedidos() { return e.pedidos; }
 int dormido_ms() { return static_cast<int>(e.dormido_us / 1000); }
 void perde_linha(Micros quando) { e.perdida_em = quando < 0 ? e.relogio : quando; }
+void volta_linha(Micros quando) { e.volta_em = quando; }
+void trava_linha(Micros de, Micros ate) {
+  e.trava_de = de;
+  e.trava_ate = ate;
+}
+const std::string& porta_eventos() { return e.eventos_porta; }
 const std::string& modos() { return e.modos; }
 void porta_falha_ao_abrir(bool falha) { e.falha_abrir = falha; }
 void porta_falha_ao_configurar(bool falha) { e.falha_configurar = falha; }
@@ -97,7 +108,15 @@ using fake::e;
 
 Porta porta_abre(const char* nome) {
   e.porta = nome;
-  return e.falha_abrir ? porta_invalida : 3;
+  bool ausente = fake::perdida() && (e.volta_em < 0 || e.relogio < e.volta_em);
+  if (e.falha_abrir || ausente) {
+    e.eventos_porta += 'a';
+    return porta_invalida;
+  }
+  e.perdida_em = -1;  // back: the port opened now works
+  e.volta_em = -1;
+  e.eventos_porta += 'A';
+  return 3;
 }
 
 bool porta_configura(Porta, int baud) {
@@ -130,6 +149,7 @@ int porta_le_disponivel(Porta, unsigned char* buf, int n) {
 
 int porta_escreve_agora(Porta, const unsigned char* buf, int n) {
   if (fake::perdida()) return -1;
+  if (fake::travada()) return 0;
   for (int i = 0; i < n; ++i) {
     e.enviados.push_back(static_cast<char>(buf[i]));
     if (e.dispositivo) e.dispositivo(buf[i]);
@@ -138,13 +158,21 @@ int porta_escreve_agora(Porta, const unsigned char* buf, int n) {
 }
 
 int porta_escreve(Porta p, const unsigned char* buf, int n) {
+  constexpr fake::Micros prazo_escrita = 2'000'000;
+  if (fake::travada()) {
+    if (e.trava_ate - e.relogio > prazo_escrita) {
+      e.relogio += prazo_escrita;
+      return 0;
+    }
+    e.relogio = e.trava_ate;
+  }
   int r = porta_escreve_agora(p, buf, n);
   return r < 0 ? 0 : r;
 }
 
 int porta_erro() { return e.falha_abrir ? ENOENT : EINVAL; }
 const char* porta_grupo(const char*) { return nullptr; }
-void porta_fecha(Porta) {}
+void porta_fecha(Porta) { e.eventos_porta += 'F'; }
 
 int portas_presentes(char* buf, std::size_t tamanho) {
   if (tamanho > 0) buf[0] = '\0';
@@ -202,7 +230,8 @@ unsigned aguarda(Porta, unsigned eventos, int ms) {
   fake::Micros proximo = nunca;
   bool porta = (eventos & (ev_linha | ev_escrita)) != 0;
   if (porta && e.perdida_em >= 0) proximo = mais_cedo(proximo, std::max(e.perdida_em, e.relogio));
-  if ((eventos & ev_escrita) != 0 && !fake::perdida()) proximo = e.relogio;
+  if ((eventos & ev_escrita) != 0 && !fake::perdida())
+    proximo = mais_cedo(proximo, fake::travada() ? e.trava_ate : e.relogio);
   if ((eventos & ev_linha) != 0 && !e.linha.empty() && !fake::perdida())
     proximo = mais_cedo(proximo, std::max(e.linha.front().quando, e.relogio));
   if ((eventos & ev_tecla) != 0 && !e.teclado.empty())
@@ -216,7 +245,7 @@ unsigned aguarda(Porta, unsigned eventos, int ms) {
   e.relogio = proximo;
   unsigned achou = 0;
   if (porta && fake::perdida()) return ev_perdida;
-  if ((eventos & ev_escrita) != 0) achou |= ev_escrita;
+  if ((eventos & ev_escrita) != 0 && !fake::travada()) achou |= ev_escrita;
   if ((eventos & ev_linha) != 0 && !e.linha.empty() && e.linha.front().quando <= e.relogio) achou |= ev_linha;
   if ((eventos & ev_tecla) != 0 && tecla_pronta()) achou |= ev_tecla;
   return achou;

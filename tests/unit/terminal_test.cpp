@@ -15,12 +15,12 @@ class Terminal : public ::testing::Test {
     entrada_padrao("");
   }
   // Runs the loop until Ctrl-X (true) or until nothing more can happen.
-  bool corre() {
+  bool corre(bool reconecta = true) {
     Captura captura(stdout);
     Captura captura_erro(stderr);
     bool saiu = true;
     try {
-      terminal();
+      terminal("COM1", 9600, reconecta);
     } catch (const fake::FimDoRoteiro&) {
       saiu = false;
     }
@@ -104,4 +104,71 @@ TEST_F(Terminal, CtrlUUploadTakesTheWaitingEchoOfItsOwnKey) {
   // The 0x15 echo stands for the ':' echo; every later echo is one behind.
   EXPECT_EQ(fake::enviados(), "\x15:00000001FF\n");
   EXPECT_EQ(saida, "Envia arquivo hex.\nNome do arquivo=\x15:00000001FF\n.\r\n");
+}
+
+// --- a line that goes away, and one that stops taking bytes -----------------
+
+constexpr fake::Micros ms = 1000;
+const std::string perdida = "xagterm: linha perdida: COM1; esperando que volte (Ctrl-X sai)\n";
+
+TEST_F(Terminal, LostLineIsClosedThenReopenedWithItsSettingsAndTheLoopGoesOn) {
+  fake::chega("before");
+  fake::perde_linha(10 * ms);
+  fake::volta_linha(1000 * ms);
+  fake::chega("after", 1100 * ms);
+  fake::teclas("away", 500 * ms);  // dropped, not queued
+  fake::teclas("k\x18", 1500 * ms);
+  EXPECT_TRUE(corre());
+  EXPECT_EQ(saida, "beforeafter");
+  EXPECT_EQ(erro, perdida + "xagterm: reconectado: COM1\n");
+  EXPECT_EQ(fake::enviados(), "k\x18");
+  EXPECT_EQ(fake::porta_aberta(), "COM1");
+  EXPECT_EQ(fake::baud_configurado(), 9600);
+  // Closed first (its lock released), then tried at most every 250 ms.
+  const std::string& eventos = fake::porta_eventos();
+  ASSERT_GE(eventos.size(), 2u);
+  EXPECT_EQ(eventos.front(), 'F');
+  EXPECT_EQ(eventos.substr(eventos.size() - 1), "A");
+  EXPECT_LE(eventos.size() - 1, 1000u / 250 + 1) << eventos;
+}
+
+TEST_F(Terminal, CtrlXWhileTheLineIsAwayLeaves) {
+  fake::perde_linha(0);
+  fake::teclas("ab", 100 * ms);
+  fake::teclas("\x18", 300 * ms);
+  EXPECT_TRUE(corre());
+  EXPECT_EQ(erro, perdida);
+  EXPECT_EQ(fake::enviados(), "");
+  EXPECT_LT(fake::agora(), 400 * ms);
+}
+
+TEST_F(Terminal, WithoutReconnectALostLineIsLeftAlone) {
+  fake::perde_linha(0);
+  fake::volta_linha(100 * ms);
+  fake::teclas("\x18", 1000 * ms);
+  EXPECT_TRUE(corre(false));
+  EXPECT_EQ(erro, "");
+  EXPECT_EQ(fake::porta_eventos(), "");
+}
+
+TEST_F(Terminal, KeyTheLineDoesNotTakeIsDroppedAfterTwoSecondsWhileTheLineIsShown) {
+  fake::trava_linha(0, 2500 * ms);
+  fake::teclas("a");
+  fake::teclas("b", 500 * ms);
+  fake::chega("shown meanwhile", 1000 * ms);
+  fake::teclas("c\x18", 3000 * ms);
+  EXPECT_TRUE(corre());
+  EXPECT_EQ(saida, "shown meanwhile");
+  EXPECT_EQ(erro, "xagterm: linha bloqueada: 2 bytes descartados\n");
+  EXPECT_EQ(fake::enviados(), "c\x18");
+}
+
+TEST_F(Terminal, CtrlXGetsThroughALineThatTakesNothing) {
+  fake::trava_linha(0, 60'000 * ms);
+  fake::teclas("a");
+  fake::teclas("\x18", 1000 * ms);
+  EXPECT_TRUE(corre());
+  EXPECT_LT(fake::agora(), 2000 * ms);
+  EXPECT_EQ(erro, "");
+  EXPECT_EQ(fake::enviados(), "");
 }
