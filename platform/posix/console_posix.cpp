@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "platform/plataforma.hpp"
+#include "platform/posix/porta_posix.hpp"
 
 namespace plat {
 
@@ -40,14 +41,24 @@ void aplica_teclas() {
   tcsetattr(teclado, TCSANOW, &t);
 }
 
-// SIGINT, SIGTERM, SIGHUP: settings back, then die of the same signal.
+// The mode the program is in, applied again (a shell may have put its own
+// settings back while the program was stopped).
+void reaplica() {
+  if (modo_teclas) {
+    aplica_teclas();
+  } else {
+    restaura();
+  }
+}
+
+// A signal that ends the program: settings back, then die of the same signal.
 void ao_sinal_fatal(int sinal) {
   restaura();
   signal(sinal, SIG_DFL);
   raise(sinal);
 }
 
-// SIGTSTP: settings back while stopped, single keys again when continued.
+// SIGTSTP: settings back while stopped, the program's mode again when continued.
 void ao_suspender(int sinal) {
   int erro = errno;
   restaura();
@@ -60,19 +71,47 @@ void ao_suspender(int sinal) {
   // continued
   sigprocmask(SIG_BLOCK, &s, nullptr);
   signal(sinal, ao_suspender);
-  if (modo_teclas) aplica_teclas();
+  reaplica();
   errno = erro;
 }
 
+// SIGCONT, after any stop (SIGSTOP included).
+void ao_continuar(int) {
+  int erro = errno;
+  reaplica();
+  errno = erro;
+}
+
+// Signals whose default action does not end the process (or that cannot
+// be caught at all).
+bool nao_termina(int sinal) {
+  switch (sinal) {
+    case SIGCHLD: case SIGCONT: case SIGURG: case SIGWINCH:
+    case SIGSTOP: case SIGTSTP: case SIGTTIN: case SIGTTOU: case SIGKILL:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Every signal that would end the program restores the console first;
+// one already ignored (nohup) or taken by a sanitizer is left as it is.
+// Reads and writes interrupted by a handler go on (SA_RESTART).
 void instala_sinais() {
   struct sigaction a {};
   sigemptyset(&a.sa_mask);
+  a.sa_flags = SA_RESTART;
   a.sa_handler = ao_sinal_fatal;
-  sigaction(SIGINT, &a, nullptr);
-  sigaction(SIGTERM, &a, nullptr);
-  sigaction(SIGHUP, &a, nullptr);
+  for (int sinal = 1; sinal < NSIG; ++sinal) {
+    if (nao_termina(sinal) || (sinal > SIGSYS && sinal < SIGRTMIN)) continue;  // reserved by the C library
+    struct sigaction atual {};
+    if (sigaction(sinal, nullptr, &atual) != 0 || atual.sa_handler != SIG_DFL) continue;
+    sigaction(sinal, &a, nullptr);
+  }
   a.sa_handler = ao_suspender;
   sigaction(SIGTSTP, &a, nullptr);
+  a.sa_handler = ao_continuar;
+  sigaction(SIGCONT, &a, nullptr);
 }
 
 void ao_sair() { restaura(); }
@@ -81,6 +120,13 @@ void ao_sair() { restaura(); }
 bool teclado_tem_algo(int espera_ms) {
   pollfd f{teclado, POLLIN, 0};
   return poll(&f, 1, espera_ms) > 0;
+}
+
+// A line that hung up or failed: bytes it still holds are read first.
+unsigned linha_caida(int fd, unsigned eventos) {
+  int esperando = 0;
+  if ((eventos & ev_linha) != 0 && ioctl(fd, FIONREAD, &esperando) == 0 && esperando > 0) return ev_linha;
+  return ev_perdida;
 }
 
 // Reads one byte of keyboard input; the end of input (or a keyboard that
@@ -165,16 +211,19 @@ int le_linha(char* buf, int tamanho) {
 
 unsigned aguarda(Porta p, unsigned eventos, int ms) {
   if ((eventos & ev_tecla) != 0 && tecla_guardada >= 0) return ev_tecla;
+  const bool olha_porta = (eventos & (ev_linha | ev_escrita)) != 0 && p != porta_invalida;
+  const int fd = static_cast<int>(p);
+  if (olha_porta && porta_falhou(fd)) return linha_caida(fd, eventos);
   pollfd f[2]{};
   nfds_t quantos = 0;
   int da_porta = -1;
   int do_teclado = -1;
-  if ((eventos & (ev_linha | ev_escrita)) != 0 && p != porta_invalida) {
+  if (olha_porta) {
     short quer = 0;
     if (eventos & ev_linha) quer |= POLLIN;
     if (eventos & ev_escrita) quer |= POLLOUT;
     da_porta = static_cast<int>(quantos);
-    f[quantos++] = {static_cast<int>(p), quer, 0};
+    f[quantos++] = {fd, quer, 0};
   }
   if ((eventos & ev_tecla) != 0 && !teclado_acabou) {
     do_teclado = static_cast<int>(quantos);
@@ -191,14 +240,7 @@ unsigned aguarda(Porta p, unsigned eventos, int ms) {
   if (da_porta >= 0) {
     short v = f[da_porta].revents;
     if ((v & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-      // Hung up or failed: bytes still waiting are read first.
-      int esperando = 0;
-      if ((eventos & ev_linha) != 0 && ioctl(static_cast<int>(p), FIONREAD, &esperando) == 0 &&
-          esperando > 0) {
-        achou |= ev_linha;
-      } else {
-        achou |= ev_perdida;
-      }
+      achou |= linha_caida(fd, eventos);
     } else {
       if (v & POLLIN) achou |= ev_linha;
       if (v & POLLOUT) achou |= ev_escrita;

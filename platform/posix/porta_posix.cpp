@@ -16,6 +16,7 @@
 #include "platform/plataforma.hpp"
 #include "platform/posix/baud_linux.hpp"
 #include "platform/posix/nome_porta.hpp"
+#include "platform/posix/porta_posix.hpp"
 #include "platform/posix/relogio_posix.hpp"
 
 namespace plat {
@@ -25,6 +26,13 @@ namespace {
 constexpr long prazo_escrita_us = 2'000'000;  // the line took nothing for this long: give up
 
 int ultimo_erro = 0;
+int descritor_falho = -1;  // a read or write on this port failed as a vanished device does
+
+// Errors that mean the device behind the descriptor is gone (an unplugged
+// adapter, a pseudo-terminal whose other side has closed).
+void nota_falha(int fd, int erro) {
+  if (erro == EIO || erro == ENXIO || erro == ENODEV) descritor_falho = fd;
+}
 
 int descritor(Porta p) { return static_cast<int>(p); }
 
@@ -66,6 +74,7 @@ int le_agora(int fd, unsigned char* buf, int n) {
     ssize_t r = read(fd, buf, static_cast<size_t>(n));
     if (r > 0) return static_cast<int>(r);
     if (r < 0 && errno == EINTR) continue;
+    if (r < 0) nota_falha(fd, errno);
     return 0;
   }
 }
@@ -84,6 +93,7 @@ Porta porta_abre(const char* nome) {
     return falha(EBUSY);
   }
   ioctl(fd, TIOCEXCL);
+  if (descritor_falho == fd) descritor_falho = -1;
   return fd;
 }
 
@@ -140,6 +150,7 @@ int porta_escreve_agora(Porta p, const unsigned char* buf, int n) {
     if (r >= 0) return static_cast<int>(r);
     if (errno == EINTR) continue;
     if (errno == EAGAIN) return 0;
+    nota_falha(descritor(p), errno);
     return -1;
   }
 }
@@ -175,7 +186,15 @@ const char* porta_grupo(const char* nome) {
   return g != nullptr ? g->gr_name : nullptr;
 }
 
-void porta_fecha(Porta p) { close(descritor(p)); }
+void porta_fecha(Porta p) {
+  if (descritor_falho == descritor(p)) descritor_falho = -1;
+  close(descritor(p));
+}
+
+bool porta_falhou(int fd) {
+  struct stat st {};
+  return fd == descritor_falho || (fstat(fd, &st) == 0 && st.st_nlink == 0);
+}
 
 int portas_presentes(char* buf, std::size_t tamanho) {
   if (tamanho > 0) buf[0] = '\0';
