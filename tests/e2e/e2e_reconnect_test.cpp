@@ -1,0 +1,206 @@
+// A line that goes away and comes back, and one that stops taking bytes.
+//
+// The device is a pseudo-terminal reached through a symbolic link under
+// /dev/shm that the test owns: unplugging hangs the pseudo-terminal up and
+// removes the link, plugging in makes a fresh one and points the link at it,
+// as a USB adapter's stable name does.
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "e2e_support.hpp"
+
+namespace e2e {
+namespace {
+
+const std::string kLost = "xagterm: linha perdida: ";
+const std::string kWaiting = "; esperando que volte (Ctrl-X sai)\n";
+const std::string kBack = "xagterm: reconectado: ";
+
+// Voluntary and involuntary context switches of a process so far.
+long long wake_ups(pid_t pid) {
+  std::istringstream in(read_file("/proc/" + std::to_string(pid) + "/status"));
+  long long total = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("ctxt_switches:") != std::string::npos) {
+      total += std::stoll(line.substr(line.find(':') + 1));
+    }
+  }
+  return total;
+}
+
+// Descriptors the process holds beyond standard input, output and error.
+int extra_descriptors(pid_t pid) {
+  int n = 0;
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+    if (std::stoi(entry.path().filename().string()) > 2) ++n;
+  }
+  return n;
+}
+
+class ReconnectTest : public SessionTest {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/dev/shm/xagterm-e2e-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    shm_ = pattern;
+    port_ = shm_ + "/port";
+    plug();
+  }
+  void TearDown() override {
+    term.reset();
+    line_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(shm_, ignored);
+  }
+
+  void plug() {
+    line_ = std::make_unique<Line>();
+    const std::string fresh = port_ + ".new";
+    ASSERT_EQ(::symlink(line_->path().c_str(), fresh.c_str()), 0);
+    ASSERT_EQ(::rename(fresh.c_str(), port_.c_str()), 0);
+  }
+  void unplug() {
+    line_->hang_up();
+    ::unlink(port_.c_str());
+  }
+
+  void start_on_port(const std::vector<std::string>& args = {}) {
+    std::vector<std::string> argv{kXagterm, port_};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ASSERT_NO_FATAL_FAILURE(start(argv));
+  }
+
+  // Pulls the plug and waits for xagterm to say so.
+  void lose_line() {
+    unplug();
+    ASSERT_TRUE(term->errors_show(kLost + port_ + kWaiting)) << term->errors();
+  }
+
+  std::string shm_;
+  std::string port_;
+  std::unique_ptr<Line> line_;
+};
+
+TEST_F(ReconnectTest, BytesGoBothWaysAfterTheLineComesBack) {
+  ASSERT_NO_FATAL_FAILURE(start_on_port());
+  line_->send("before\n");
+  ASSERT_TRUE(term->console_shows("before\r\n"));
+  ASSERT_NO_FATAL_FAILURE(lose_line());
+  term->type("dropped");
+  term->settle();
+  ASSERT_NO_FATAL_FAILURE(plug());
+  ASSERT_TRUE(term->errors_show(kBack + port_ + "\n")) << term->errors();
+  line_->send("after\n");
+  ASSERT_TRUE(term->console_shows("after\r\n")) << printable(term->console());
+  term->type("k");
+  ASSERT_TRUE(line_->received_contains("k"));
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(printable(line_->received()), "k\\x18");
+  EXPECT_EQ(printable(shown_before_quit()), printable("before\r\nafter\r\n"));
+}
+
+TEST_F(ReconnectTest, TheTwoNoticesAreAllOnStandardError) {
+  ASSERT_NO_FATAL_FAILURE(start_on_port());
+  ASSERT_NO_FATAL_FAILURE(lose_line());
+  ASSERT_NO_FATAL_FAILURE(plug());
+  ASSERT_TRUE(term->errors_show(kBack));
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(term->errors(), kLost + port_ + kWaiting + kBack + port_ + "\n");
+  EXPECT_EQ(printable(shown_before_quit()), "");
+}
+
+TEST_F(ReconnectTest, CtrlXWhileTheLineIsAwayLeaves) {
+  ASSERT_NO_FATAL_FAILURE(start_on_port());
+  ASSERT_NO_FATAL_FAILURE(lose_line());
+  ASSERT_NO_FATAL_FAILURE(quit());
+}
+
+TEST_F(ReconnectTest, PortIsLetGoWhileTheLineIsAway) {
+  ASSERT_NO_FATAL_FAILURE(start_on_port());
+  ASSERT_NO_FATAL_FAILURE(lose_line());
+  EXPECT_EQ(extra_descriptors(term->pid()), 0) << "the lost port is still open";
+  // Another program takes the port as soon as it is back; xagterm waits.
+  ASSERT_NO_FATAL_FAILURE(plug());
+  int other = ::open(port_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+  EXPECT_FALSE(term->errors_show(kBack, Millis{700})) << term->errors();
+  ::close(other);
+  ASSERT_TRUE(term->errors_show(kBack + port_ + "\n")) << term->errors();
+  ASSERT_NO_FATAL_FAILURE(quit());
+}
+
+TEST_F(ReconnectTest, WaitingForTheLineDoesNotSpin) {
+  ASSERT_NO_FATAL_FAILURE(start_on_port());
+  ASSERT_NO_FATAL_FAILURE(lose_line());
+  const long long before = wake_ups(term->pid());
+  term->settle(Millis{1000});
+  const long long per_second = wake_ups(term->pid()) - before;
+  // Four tries a second; a loop that spins wakes thousands of times.
+  EXPECT_LE(per_second, 25) << "wake-ups in about a second";
+  ASSERT_NO_FATAL_FAILURE(quit());
+}
+
+TEST_F(ReconnectTest, WithoutReconnectTheLineIsLeftAlone) {
+  ASSERT_NO_FATAL_FAILURE(start_on_port({"--no-reconnect"}));
+  unplug();
+  ASSERT_NO_FATAL_FAILURE(plug());
+  term->settle(Millis{600});
+  term->type("k");
+  term->settle();
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(term->errors(), "");
+  EXPECT_EQ(printable(line_->received()), "");
+}
+
+// --- a line that takes nothing (output held, as hardware flow control does) ---
+
+class BlockedLineTest : public SessionTest {
+ protected:
+  void SetUp() override {
+    // Held before xagterm makes the line exclusive.
+    hold_ = ::open(line.path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(hold_, 0);
+    ASSERT_NO_FATAL_FAILURE(start({kXagterm, line.path()}));
+    ASSERT_EQ(::tcflow(hold_, TCOOFF), 0);
+  }
+  void TearDown() override {
+    term.reset();
+    ::close(hold_);
+  }
+
+  Line line;
+  int hold_ = -1;
+};
+
+TEST_F(BlockedLineTest, KeyIsDroppedAfterAboutTwoSecondsWhileTheLineIsShown) {
+  term->type("a");
+  line.send("shown meanwhile");
+  ASSERT_TRUE(term->console_shows("shown meanwhile"));
+  ASSERT_TRUE(term->errors_show("xagterm: linha bloqueada: 1 bytes descartados\n"))
+      << term->errors();
+  ASSERT_EQ(::tcflow(hold_, TCOON), 0);
+  term->type("b");
+  ASSERT_TRUE(line.received_contains("b"));
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(printable(line.received()), "b\\x18");
+}
+
+TEST_F(BlockedLineTest, CtrlXGetsThrough) {
+  term->type("a");
+  term->settle();
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(term->errors(), "");
+}
+
+}  // namespace
+}  // namespace e2e
