@@ -315,6 +315,72 @@ Upload upload(const char* xagterm, int linhas_de_dados) {
   return {f.caracteres, f.linhas, ms, static_cast<double>(f.caracteres + 3 * f.linhas)};
 }
 
+// --- a line that goes away and comes back -------------------------------------
+
+struct Reconexao {
+  double acordares_por_s = -1;  // while waiting for the line
+  double media_ms = -1;         // device back -> its first byte on the console
+  double max_ms = -1;
+};
+
+// xagterm on a stable name under /dev/shm that points at a fresh pty each
+// time the device is plugged in. Unplugging hangs the pty up and removes the
+// name; plugging in points the name at a new pty that already holds one byte.
+Reconexao reconexao(const char* xagterm, int vezes, double ocioso_s) {
+  Reconexao r;
+  char pasta[] = "/dev/shm/xagbench-XXXXXX";
+  if (mkdtemp(pasta) == nullptr) morre("mkdtemp");
+  std::string nome = std::string(pasta) + "/porta";
+  std::string novo = nome + ".novo";
+  auto liga = [&](int& mestre) {
+    std::string caminho;
+    mestre = abre_linha(caminho);
+    symlink(caminho.c_str(), novo.c_str());
+    rename(novo.c_str(), nome.c_str());
+  };
+  int linha = -1;
+  liga(linha);
+  termios t{};
+  cfmakeraw(&t);
+  int console = -1;
+  pid_t pid = forkpty(&console, nullptr, &t, nullptr);
+  if (pid < 0) morre("forkpty");
+  if (pid == 0) {
+    execl(xagterm, xagterm, nome.c_str(), "b=115200", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  fcntl(console, F_SETFL, O_NONBLOCK);
+  espera_texto(console, "XAG49");
+  double soma = 0;
+  for (int i = 0; i < vezes; ++i) {
+    close(linha);
+    unlink(nome.c_str());
+    espera_texto(console, "(Ctrl-X sai)");
+    if (i == 0) {
+      long antes = trocas_de_contexto(pid);
+      usleep(static_cast<useconds_t>(ocioso_s * 1e6));
+      r.acordares_por_s = static_cast<double>(trocas_de_contexto(pid) - antes) / ocioso_s;
+    } else {
+      usleep(static_cast<useconds_t>(50000 + 97000 * i % 250000));  // away for a while, any phase
+    }
+    auto t0 = Clock::now();
+    liga(linha);
+    escreve(linha, "R", 1);
+    espera_texto(console, "R");
+    double ms = ms_desde(t0);
+    soma += ms;
+    r.max_ms = std::max(r.max_ms, ms);
+  }
+  r.media_ms = soma / vezes;
+  escreve(console, "\x18", 1);
+  waitpid(pid, nullptr, 0);
+  close(console);
+  close(linha);
+  unlink(nome.c_str());
+  rmdir(pasta);
+  return r;
+}
+
 #ifdef CONTA_MALLOC_PATH
 // A whole session with the allocation counter preloaded: start-up, an
 // upload, keys, a flood, Ctrl-X. Returns {all allocations, xagterm's own}.
@@ -372,6 +438,12 @@ int main(int argc, char** argv) {
     std::printf("line hung up:        %.1f wake-ups/s over %.1f s\n", acordares_por_segundo(s, ocioso_s),
                 ocioso_s);
     termina(s);
+  }
+  {
+    Reconexao r = reconexao(xagterm, rapido ? 2 : 10, ocioso_s);
+    std::printf("line away:           %.1f wake-ups/s over %.1f s while waiting for it\n"
+                "line back:           first byte shown after %.1f ms on average, %.1f ms at most (%d times)\n",
+                r.acordares_por_s, ocioso_s, r.media_ms, r.max_ms, rapido ? 2 : 10);
   }
   Upload u = upload(xagterm, linhas_upload);
   std::printf("upload:              %d characters in %d lines, %.1f ms: %.4f ms per character,\n"
