@@ -170,10 +170,79 @@ TEST_P(FatalSignalTest, DiesOfTheSignalWithTheConsoleRestored) {
   expect_console_restored();
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, FatalSignalTest, ::testing::Values(SIGTERM, SIGHUP),
+INSTANTIATE_TEST_SUITE_P(Signals, FatalSignalTest,
+                         ::testing::Values(SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                                           SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGPOLL, SIGRTMIN),
                          [](const auto& info) {
-                           return std::string(info.param == SIGTERM ? "SIGTERM" : "SIGHUP");
+                           return info.param == SIGRTMIN ? std::string("SIGRTMIN")
+                                                         : "SIG" + std::string(sigabbrev_np(info.param));
                          });
+
+// The process is stopped (state T in /proc).
+bool stopped(pid_t pid) {
+  std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  std::size_t paren = stat.rfind(')');
+  return paren != std::string::npos && paren + 2 < stat.size() && stat[paren + 2] == 'T';
+}
+
+TEST_F(TerminalTest, ContinuedAfterAStopTakesSingleKeysAgain) {
+  ASSERT_NO_FATAL_FAILURE(start_on_line());
+  expect_single_keys();
+  term->signal(SIGSTOP);
+  ASSERT_TRUE(wait_until([&] { return stopped(term->pid()); }, {}));
+  // A shell puts its own settings back while the job is stopped.
+  termios shell = cooked_terminal();
+  ASSERT_EQ(::tcsetattr(term->console_stream().fd(), TCSANOW, &shell), 0);
+  term->signal(SIGCONT);
+  expect_single_keys();
+  term->type("k");
+  ASSERT_TRUE(line.received_contains("k"));
+  ASSERT_NO_FATAL_FAILURE(quit());
+}
+
+TEST_F(TerminalTest, CtrlZAtTheFileNamePromptLeavesTheNameReadGoingOn) {
+  ASSERT_NO_FATAL_FAILURE(start_on_line());
+  term->type(std::string(1, kCtrlU));
+  ASSERT_TRUE(term->console_shows("Nome do arquivo="));
+  ASSERT_TRUE(term->console_settings_become([](const termios& t) { return (t.c_lflag & ICANON) != 0; }));
+  term->type("\x1a");
+  term->settle();
+  term->type("missing.hex\r");
+  ASSERT_TRUE(term->errors_show("missing.hex: No such file or directory\n")) << term->errors();
+  ASSERT_NO_FATAL_FAILURE(SessionTest::quit());
+  EXPECT_EQ(printable(line.received()), "\\x15\\x18");
+}
+
+// --- standard streams that are closed or go away ------------------------------
+
+TEST_F(TerminalTest, ClosedStandardOutputNeverBecomesThePort) {
+  Program term({"/bin/sh", "-c", "exec \"$0\" \"$1\" >&-", kXagterm, line.path()});
+  ASSERT_TRUE(term.console_settings_become(takes_single_keys));
+  term.type("abc");
+  ASSERT_TRUE(line.received_contains("abc")) << printable(line.received());
+  term.type(std::string(1, kCtrlX));
+  ASSERT_TRUE(ends(term));
+  EXPECT_EQ(term.exit_code(), 0) << term.status_text();
+  EXPECT_EQ(printable(line.received()), "abc\\x18") << "the banner or an echo went down the line";
+}
+
+TEST_F(TerminalTest, ReaderOfStandardOutputGoingAwayEndsAsCtrlXDoes) {
+  const std::string status = dir.file("status");
+  Program term({"/bin/sh", "-c", "{ \"$0\" \"$1\"; echo $? >\"$2\"; } | head -c 10", kXagterm,
+                line.path(), status});
+  ASSERT_TRUE(term.console_settings_become(takes_single_keys));
+  // head takes ten bytes of the banner and leaves; the next thing shown fails.
+  ASSERT_TRUE(wait_until(
+      [&] {
+        if (!term.running()) return true;
+        line.send("from the device\n");
+        return false;
+      },
+      {&term.console_stream()}));
+  EXPECT_EQ(read_file(status), "0\n");
+  EXPECT_EQ(printable(term.console()), "Terminal /");
+  EXPECT_EQ(settings_difference(term.initial_settings(), term.console_settings()), "");
+}
 
 // --- the line's settings ---------------------------------------------------
 
