@@ -15,6 +15,10 @@ void Diario::tx(std::string_view bytes) {
   for (char c : bytes) linha("tx", static_cast<std::uint8_t>(c));
 }
 
+void Diario::marca(const std::string& que) {
+  if (f_) std::fprintf(f_, "# %s\n", que.c_str());
+}
+
 void Diario::fecha() {
   if (f_) std::fclose(f_);
   f_ = nullptr;

@@ -1,5 +1,6 @@
 // The --log file: one line per byte received ("rx HH") or sent ("tx HH"),
-// in the order it happens.
+// in the order it happens, and a line "# WHAT" for each thing the line
+// itself does (unplugged, plugged in again).
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,7 @@ class Diario {
 
   void rx(std::uint8_t byte);
   void tx(std::string_view bytes);
+  void marca(const std::string& que);
   void fecha();
 
  private:

@@ -112,8 +112,20 @@ int serve(const Opcoes& o) {
                  pty ? std::strerror(errno) : erro.c_str());
     return 1;
   }
+  // With --replug-after the line's path is a link that follows it.
+  std::optional<Ligacao> ligacao;
   std::string linha = pty->linha;
-  Simulador sim(o, std::move(*pty), diario, Relogio::now());
+  if (o.religa) {
+    ligacao.emplace(caminho_da_ligacao());
+    if (!ligacao->aponta(linha)) {
+      std::fprintf(stderr, "xagsim: %s: %s\n", ligacao->caminho().c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+    linha = ligacao->caminho();
+  }
+  Simulador sim(o, std::move(*pty), diario, Relogio::now(),
+                ligacao ? &*ligacao : nullptr);
   sim.avanca(Relogio::now());  // --send and --flood wait on the line
 
   instala(SIGTERM);

@@ -40,12 +40,15 @@ int valor_hex(char c) {
   return -1;
 }
 
-// One option that takes a value: stores it in o, false when it is invalid.
-using Tratador = std::function<bool(Opcoes& o, std::string_view valor)>;
+// One option that takes a value (or two: the second in segundo): stores it
+// in o, false when it is invalid.
+using Tratador =
+    std::function<bool(Opcoes& o, std::string_view valor, std::string_view segundo)>;
 
 struct ComValor {
   std::string_view nome;
   Tratador trata;
+  bool dois_valores = false;
 };
 
 bool byte_em(std::string_view v, std::uint8_t& destino) {
@@ -60,58 +63,72 @@ bool atraso_em(std::string_view v, Ms& destino) {
   return n.has_value();
 }
 
+// "N MS": a count of bytes from 1 on and a time.
+bool depois_em(std::string_view n, std::string_view ms, std::optional<Depois>& destino) {
+  auto bytes = numero_ate(n, 1, std::numeric_limits<std::uint64_t>::max());
+  Ms tempo{0};
+  if (!bytes || !atraso_em(ms, tempo)) return false;
+  destino = Depois{*bytes, tempo};
+  return true;
+}
+
 const ComValor opcoes_com_valor[] = {
     {"--hangup-after",
-     [](Opcoes& o, std::string_view v) {
+     [](Opcoes& o, std::string_view v, std::string_view) {
        auto n = numero_ate(v, 1, std::numeric_limits<std::uint64_t>::max());
        if (n) o.desliga_apos = n;
        return n.has_value();
      }},
+    {"--replug-after",
+     [](Opcoes& o, std::string_view v, std::string_view ms) {
+       return depois_em(v, ms, o.religa);
+     },
+     true},
     {"--send",
-     [](Opcoes& o, std::string_view v) {
+     [](Opcoes& o, std::string_view v, std::string_view) {
        auto t = decodifica_escapes(std::string(v));
        if (t) o.envio_inicial += *t;
        return t.has_value();
      }},
     {"--flood",
-     [](Opcoes& o, std::string_view v) {
+     [](Opcoes& o, std::string_view v, std::string_view) {
        auto n = numero_ate(v, 0, std::uint64_t{1} << 32);
        if (n) o.inundacao = *n;
        return n.has_value();
      }},
     {"--echo-delay",
-     [](Opcoes& o, std::string_view v) { return atraso_em(v, o.atraso_eco); }},
+     [](Opcoes& o, std::string_view v, std::string_view) { return atraso_em(v, o.atraso_eco); }},
     {"--answer-delay",
-     [](Opcoes& o, std::string_view v) {
+     [](Opcoes& o, std::string_view v, std::string_view) {
        return atraso_em(v, o.atraso_resposta);
      }},
     {"--echo-byte",
-     [](Opcoes& o, std::string_view v) {
+     [](Opcoes& o, std::string_view v, std::string_view) {
        std::uint8_t b = 0;
        if (!byte_em(v, b)) return false;
        o.byte_eco = b;
        return true;
      }},
     {"--image",
-     [](Opcoes& o, std::string_view v) {
+     [](Opcoes& o, std::string_view v, std::string_view) {
        o.imagem = v;
        return !v.empty();
      }},
     {"--log",
-     [](Opcoes& o, std::string_view v) {
+     [](Opcoes& o, std::string_view v, std::string_view) {
        o.diario = v;
        return !v.empty();
      }},
     {"--baud",
-     [](Opcoes& o, std::string_view v) {
+     [](Opcoes& o, std::string_view v, std::string_view) {
        auto n = numero_ate(v, 1, 100'000'000);
        if (n) o.baud = static_cast<long>(*n);
        return n.has_value();
      }},
     {"--status",
-     [](Opcoes& o, std::string_view v) { return byte_em(v, o.estado); }},
+     [](Opcoes& o, std::string_view v, std::string_view) { return byte_em(v, o.estado); }},
     {"--boot-vector",
-     [](Opcoes& o, std::string_view v) { return byte_em(v, o.vetor_arranque); }},
+     [](Opcoes& o, std::string_view v, std::string_view) { return byte_em(v, o.vetor_arranque); }},
 };
 
 const ComValor* procura(std::string_view nome) {
@@ -151,8 +168,19 @@ std::size_t le_chaves(const std::vector<std::string>& args, Opcoes& o,
         r.erro = std::string(nome) + " needs a value";
         break;
       }
-      if (!c->trata(o, valor))
-        r.erro = "bad value for " + std::string(nome) + ": " + std::string(valor);
+      std::string_view segundo;
+      if (c->dois_valores) {
+        if (i + 1 == args.size()) {
+          r.erro = std::string(nome) + " needs two values";
+          break;
+        }
+        segundo = args[++i];
+      }
+      if (!c->trata(o, valor, segundo)) {
+        std::string mau(valor);
+        if (c->dois_valores) mau.append(1, ' ').append(segundo);
+        r.erro = "bad value for " + std::string(nome) + ": " + mau;
+      }
     }
   }
   return i;
@@ -223,6 +251,14 @@ Options:
   --answer-delay MS   wait MS milliseconds before each answer character
   --hangup-after N    once the Nth byte received has been echoed and read,
                       hang up the line for good
+  --replug-after N MS once the Nth byte received has been echoed and read,
+                      the line goes away as an unplugged USB adapter does
+                      (the program's side hangs up, the /dev/pts node goes)
+                      and comes back MS milliseconds later, once, as a new
+                      /dev/pts/N. The board keeps its memory. Its stable
+                      path is a symbolic link, /dev/shm/xagsim-PID, absent
+                      while the line is away: that is the path printed and
+                      put for {port}; xagsim removes it when it exits
   --send TEXT         send TEXT at start; escapes \n \r \t \\ \xHH
   --flood N           send N bytes at start: '!'..'~' over and over
   --baud RATE         the device runs at RATE, 8N1; while the line is set
@@ -234,7 +270,9 @@ Options:
                       Intel HEX: type-00 records of up to 16 bytes, upper
                       case, LF line ends, then :00000001FF
   --log FILE          append "rx HH" for each byte received and "tx HH" for
-                      each byte sent, in the order they happen
+                      each byte sent, in the order they happen, and a line
+                      "# unplugged /dev/pts/N" or "# plugged in /dev/pts/N"
+                      where the line went away or came back
   -h, --help          this text
 Numbers are decimal, or hex after 0x.
 

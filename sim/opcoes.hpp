@@ -10,9 +10,17 @@
 
 namespace xagsim {
 
+// After `bytes` received from the program, something happens for `tempo`.
+struct Depois {
+  std::uint64_t bytes = 0;
+  Ms tempo{0};
+  bool operator==(const Depois&) const = default;
+};
+
 struct Opcoes {
   bool mudo = false;                        // --silent
   std::optional<std::uint64_t> desliga_apos;  // --hangup-after
+  std::optional<Depois> religa;             // --replug-after
   std::string envio_inicial;                // --send, escapes decoded
   std::uint64_t inundacao = 0;              // --flood
   Ms atraso_eco{0};                         // --echo-delay

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -101,5 +102,26 @@ bool linha_fechada(int vigia) {
 }
 
 void tira_exclusividade(int par) { ioctl(par, TIOCNXCL); }
+
+bool Ligacao::aponta(const std::string& alvo) {
+  std::string nova = caminho_ + ".nova";
+  unlink(nova.c_str());
+  if (symlink(alvo.c_str(), nova.c_str()) != 0) return false;
+  if (rename(nova.c_str(), caminho_.c_str()) != 0) {
+    unlink(nova.c_str());
+    return false;
+  }
+  feita_ = true;
+  return true;
+}
+
+void Ligacao::tira() {
+  if (feita_) unlink(caminho_.c_str());
+  feita_ = false;
+}
+
+std::string caminho_da_ligacao() {
+  return "/dev/shm/xagsim-" + std::to_string(getpid());
+}
 
 }  // namespace xagsim

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "sim/uart.hpp"
 
@@ -40,5 +41,28 @@ bool linha_fechada(int vigia);
 // has closed the line stays in force while the master is open, and would
 // keep that program itself from opening it again.
 void tira_exclusividade(int par);
+
+// A symbolic link that xagsim owns, giving the line a path that stays the
+// same while the line goes away and comes back as another /dev/pts/N.
+class Ligacao {
+ public:
+  explicit Ligacao(std::string caminho) : caminho_(std::move(caminho)) {}
+  Ligacao(const Ligacao&) = delete;
+  Ligacao& operator=(const Ligacao&) = delete;
+  ~Ligacao() { tira(); }
+
+  // Points the link at alvo, atomically: it is never missing meanwhile.
+  bool aponta(const std::string& alvo);
+  // Removes the link (the line is away, or xagsim is done).
+  void tira();
+  const std::string& caminho() const { return caminho_; }
+
+ private:
+  std::string caminho_;
+  bool feita_ = false;
+};
+
+// Where xagsim's link lives: /dev/shm/xagsim-PID.
+std::string caminho_da_ligacao();
 
 }  // namespace xagsim

@@ -32,13 +32,15 @@ std::string inundacao(std::uint64_t n) {
 }  // namespace
 
 Simulador::Simulador(const Opcoes& opcoes, Pty pty, Diario& diario,
-                     Instante agora)
+                     Instante agora, Ligacao* ligacao)
     : opcoes_(opcoes),
       mestre_(pty.mestre),
+      linha_(pty.linha),
       par_(pty.par),
       vigia_(vigia_fechos(pty.linha)),
       diario_(diario),
-      dispositivo_(opcoes.estado, opcoes.vetor_arranque) {
+      dispositivo_(opcoes.estado, opcoes.vetor_arranque),
+      ligacao_(ligacao) {
   saida_.junta(opcoes_.envio_inicial, agora);
   saida_.junta(inundacao(opcoes_.inundacao), agora);
 }
@@ -61,8 +63,8 @@ Descritores Simulador::espera(Instante agora) const {
 }
 
 int Simulador::prazo_ms(Instante agora) const {
-  if (mestre_ < 0) return -1;
-  std::optional<Instante> t;
+  std::optional<Instante> t = volta_;
+  if (mestre_ < 0 && !t) return -1;
   auto considera = [&t](std::optional<Instante> x) {
     if (x && (!t || *x < *t)) t = x;
   };
@@ -91,6 +93,7 @@ void Simulador::atende(const Descritores& prontos, Instante agora) {
 }
 
 void Simulador::avanca(Instante agora) {
+  if (volta_ && *volta_ <= agora) religa(agora);
   if (mestre_ < 0) return;
   if (fim_pausa_ && *fim_pausa_ <= agora) fim_pausa_.reset();
   if (fim_silencio_ && *fim_silencio_ <= agora) {
@@ -105,12 +108,18 @@ void Simulador::avanca(Instante agora) {
   talvez_desliga(agora);
 }
 
+// Bytes that may be read before something happens to the line: none is
+// read past the last one before a hang-up.
+std::uint64_t Simulador::ler_no_maximo() const {
+  std::uint64_t quer = UINT64_MAX;
+  if (opcoes_.desliga_apos) quer = std::min(quer, *opcoes_.desliga_apos - recebidos_);
+  if (opcoes_.religa && !religada_) quer = std::min(quer, opcoes_.religa->bytes - recebidos_);
+  return quer;
+}
+
 void Simulador::le(Instante agora) {
   unsigned char buf[4096];
-  std::size_t quer = sizeof buf;
-  if (opcoes_.desliga_apos)
-    quer = static_cast<std::size_t>(
-        std::min<std::uint64_t>(quer, *opcoes_.desliga_apos - recebidos_));
+  auto quer = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof buf, ler_no_maximo()));
   ssize_t n = read(mestre_, buf, quer);
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
   if (n <= 0) {  // EIO: no one has the line open (xagsim could not hold it)
@@ -123,7 +132,9 @@ void Simulador::le(Instante agora) {
 void Simulador::recebe(std::uint8_t byte, Instante agora) {
   diario_.rx(byte);
   ++recebidos_;
-  bool ultimo = opcoes_.desliga_apos && recebidos_ >= *opcoes_.desliga_apos;
+  bool desliga = opcoes_.desliga_apos && recebidos_ >= *opcoes_.desliga_apos;
+  bool desliga_e_volta = opcoes_.religa && !religada_ && recebidos_ >= opcoes_.religa->bytes;
+  bool ultimo = desliga || desliga_e_volta;
   Instante quando_eco = agora + opcoes_.atraso_eco;
 
   if (opcoes_.mudo) {
@@ -143,6 +154,7 @@ void Simulador::recebe(std::uint8_t byte, Instante agora) {
 
   if (ultimo) {
     desligando_ = true;
+    a_religar_ = !desliga;
     fim_silencio_.reset();
     ultimo_envio_ = std::max(ultimo_envio_, agora);
   }
@@ -188,9 +200,36 @@ void Simulador::talvez_desliga(Instante agora) {
   if (!desligando_ || !saida_.vazia()) return;
   bool lido = par_ < 0 || por_ler_na_linha(par_) <= 0;
   if (!lido && agora - ultimo_envio_ < espera_maxima_desligar) return;
+  // Unplugged: the path goes first, so that it never names a /dev/pts
+  // node that another program may be given meanwhile.
+  if (a_religar_ && ligacao_) ligacao_->tira();
   desliga();
   fim_silencio_.reset();
   fim_pausa_.reset();
+  if (!a_religar_) return;
+  religada_ = true;
+  diario_.marca("unplugged " + linha_);
+  volta_ = agora + opcoes_.religa->tempo;
+}
+
+// The adapter is plugged in again: a new line, the same board.
+void Simulador::religa(Instante agora) {
+  volta_.reset();
+  std::string erro;
+  auto pty = abre_pty(erro);
+  if (!pty) {  // no line to be had: try again a moment later
+    volta_ = agora + pausa_linha_fechada;
+    return;
+  }
+  mestre_ = pty->mestre;
+  par_ = pty->par;
+  linha_ = pty->linha;
+  vigia_ = vigia_fechos(linha_);
+  desligando_ = false;
+  a_religar_ = false;
+  saida_cheia_ = false;
+  if (ligacao_) ligacao_->aponta(linha_);
+  diario_.marca("plugged in " + linha_);
 }
 
 void Simulador::desliga() {

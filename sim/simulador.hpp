@@ -29,8 +29,10 @@ using Descritores = std::array<pollfd, 2>;  // the master, the close watch
 class Simulador {
  public:
   // Takes over the pty's descriptors. Queues --send and --flood to go out
-  // at once.
-  Simulador(const Opcoes& opcoes, Pty pty, Diario& diario, Instante agora);
+  // at once. With --replug-after, ligacao is the line's stable path, which
+  // follows the line when it comes back.
+  Simulador(const Opcoes& opcoes, Pty pty, Diario& diario, Instante agora,
+            Ligacao* ligacao = nullptr);
   Simulador(const Simulador&) = delete;
   Simulador& operator=(const Simulador&) = delete;
   ~Simulador();
@@ -48,6 +50,8 @@ class Simulador {
 
   const Dispositivo& dispositivo() const { return dispositivo_; }
   bool desligado() const { return mestre_ < 0; }
+  // Where the line is now (a /dev/pts/N).
+  const std::string& linha() const { return linha_; }
 
  private:
   bool pausado(Instante agora) const;
@@ -59,10 +63,13 @@ class Simulador {
   void escreve(Instante agora);
   void talvez_desliga(Instante agora);
   void desliga();
+  void religa(Instante agora);
+  std::uint64_t ler_no_maximo() const;
   std::optional<Instante> quando_desligar(Instante agora) const;
 
   const Opcoes& opcoes_;
   int mestre_;
+  std::string linha_;
   int par_;             // the line, held open (see Pty::par)
   int vigia_;           // reports programs closing the line
   Diario& diario_;
@@ -74,6 +81,10 @@ class Simulador {
   std::uint64_t recebidos_ = 0;
   bool desligando_ = false;  // the last byte was received
   Instante ultimo_envio_{};
+  Ligacao* ligacao_;
+  bool a_religar_ = false;           // this hang-up is the unplugging
+  bool religada_ = false;            // the unplugging has been done
+  std::optional<Instante> volta_;    // when the unplugged line comes back
 };
 
 }  // namespace xagsim

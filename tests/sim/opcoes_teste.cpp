@@ -26,6 +26,7 @@ TEST(Opcoes, Todas) {
       {"--silent", "--no-answer", "--hangup-after", "7", "--send", "A\\n", "--flood=1000",
        "--echo-delay", "15", "--answer-delay=3", "--echo-byte", "0", "--image", "i.hex", "--log",
        "l.txt", "--baud", "115200", "--status", "0x3c", "--boot-vector", "250", "--send", "B",
+       "--replug-after", "40", "1500",
        "--", "xagterm", "--port", "{port}", "--"});
   ASSERT_TRUE(l.opcoes) << l.erro;
   const Opcoes& o = *l.opcoes;
@@ -41,6 +42,7 @@ TEST(Opcoes, Todas) {
   EXPECT_EQ(o.baud, 115200);
   EXPECT_EQ(o.estado, 0x3C);
   EXPECT_EQ(o.vetor_arranque, 250);
+  EXPECT_EQ(o.religa, (Depois{40, Ms{1500}}));
   EXPECT_EQ(o.comando, (Args{"xagterm", "--port", "{port}", "--"}));
 }
 
@@ -50,7 +52,8 @@ TEST(Opcoes, Invalidas) {
            {"--echo-byte", "256"}, {"--status", "0x100"}, {"--boot-vector", "-1"},
            {"--hangup-after", "0"}, {"--flood", "12x"}, {"--echo-delay", ""},
            {"--echo-delay", "9999999"}, {"--send", "\\q"}, {"--send", "\\x4"},
-           {"--send", "abc\\"}, {"--image="}, {"--silent=yes"}}) {
+           {"--send", "abc\\"}, {"--image="}, {"--silent=yes"}, {"--replug-after", "5"},
+           {"--replug-after", "0", "10"}, {"--replug-after", "5", "x"}}) {
     LeituraOpcoes l = le_opcoes(a);
     EXPECT_FALSE(l.opcoes || l.ajuda) << a[0];
     EXPECT_FALSE(l.erro.empty()) << a[0];

@@ -111,6 +111,33 @@ TEST(Xagsim, DesligaDepoisDeNBytes) {
   EXPECT_EQ(com.saida(), "A");
 }
 
+TEST(Xagsim, DesligaEVoltaNoMesmoCaminho) {
+  std::string diario = ficheiro_temporario("religa.txt");
+  Xagsim sim({"--replug-after", "3", "300", "--log", diario});
+  const std::string caminho = sim.linha();
+  EXPECT_TRUE(caminho.starts_with("/dev/shm/xagsim-")) << caminho;
+  struct stat st {};
+  {
+    Linha l(caminho);
+    ASSERT_TRUE(l.envia_com_eco(":00"));
+    EXPECT_TRUE(l.desligada());
+    EXPECT_NE(lstat(caminho.c_str(), &st), 0) << "the path stays while the line is away";
+  }
+  for (int i = 0; i < 1000 && stat(caminho.c_str(), &st) != 0; ++i)
+    std::this_thread::sleep_for(Ms{10});
+  Linha l(caminho);
+  // The board kept the start of the record.
+  ASSERT_TRUE(l.envia_com_eco("000001FF\n"));
+  EXPECT_EQ(l.recebe(3), bom);
+  EXPECT_EQ(sim.espera(SIGTERM), 0);
+  EXPECT_NE(lstat(caminho.c_str(), &st), 0) << "the link outlives xagsim";
+  std::string d = le_ficheiro(diario);
+  auto fora = d.find("# unplugged /dev/pts/"), dentro = d.find("# plugged in /dev/pts/");
+  EXPECT_TRUE(fora != std::string::npos && dentro > fora) << d;
+  EXPECT_EQ(d.substr(0, fora), "rx 3A\ntx 3A\nrx 30\ntx 30\nrx 30\ntx 30\n");
+  std::remove(diario.c_str());
+}
+
 TEST(Xagsim, TaxaErradaDeturpaEDispositivoNaoOuve) {
   Xagsim sim({"--baud", "9600"});
   Linha l(sim.linha());
