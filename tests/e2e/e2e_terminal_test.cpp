@@ -130,8 +130,8 @@ TEST_F(TerminalTest, EndOfKeyboardInputLeavesTheLineShownWithoutSpinning) {
   expect_console_restored();
 }
 
-TEST_F(TerminalTest, HungUpLineDoesNotSpinAndCtrlXStillQuits) {
-  ASSERT_NO_FATAL_FAILURE(start_on_line());
+TEST_F(TerminalTest, HungUpLineWithoutReconnectDoesNotSpinAndCtrlXStillQuits) {
+  ASSERT_NO_FATAL_FAILURE(start_on_line({"--no-reconnect"}));
   line.hang_up();
   const double share = term->cpu_share(Millis{1000});
   EXPECT_LT(share, 0.2) << "the terminal spins on a hung-up line";
