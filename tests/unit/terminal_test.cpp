@@ -132,25 +132,6 @@ TEST_F(Terminal, LostLineIsClosedThenReopenedWithItsSettingsAndTheLoopGoesOn) {
   EXPECT_LE(eventos.size() - 1, 1000u / 250 + 1) << eventos;
 }
 
-TEST_F(Terminal, CtrlXWhileTheLineIsAwayLeaves) {
-  fake::perde_linha(0);
-  fake::teclas("ab", 100 * ms);
-  fake::teclas("\x18", 300 * ms);
-  EXPECT_TRUE(corre());
-  EXPECT_EQ(erro, perdida);
-  EXPECT_EQ(fake::enviados(), "");
-  EXPECT_LT(fake::agora(), 400 * ms);
-}
-
-TEST_F(Terminal, WithoutReconnectALostLineIsLeftAlone) {
-  fake::perde_linha(0);
-  fake::volta_linha(100 * ms);
-  fake::teclas("\x18", 1000 * ms);
-  EXPECT_TRUE(corre(false));
-  EXPECT_EQ(erro, "");
-  EXPECT_EQ(fake::porta_eventos(), "");
-}
-
 TEST_F(Terminal, KeyTheLineDoesNotTakeIsDroppedAfterTwoSecondsWhileTheLineIsShown) {
   fake::trava_linha(0, 2500 * ms);
   fake::teclas("a");
@@ -161,14 +142,4 @@ TEST_F(Terminal, KeyTheLineDoesNotTakeIsDroppedAfterTwoSecondsWhileTheLineIsShow
   EXPECT_EQ(saida, "shown meanwhile");
   EXPECT_EQ(erro, "xagterm: linha bloqueada: 2 bytes descartados\n");
   EXPECT_EQ(fake::enviados(), "c\x18");
-}
-
-TEST_F(Terminal, CtrlXGetsThroughALineThatTakesNothing) {
-  fake::trava_linha(0, 60'000 * ms);
-  fake::teclas("a");
-  fake::teclas("\x18", 1000 * ms);
-  EXPECT_TRUE(corre());
-  EXPECT_LT(fake::agora(), 2000 * ms);
-  EXPECT_EQ(erro, "");
-  EXPECT_EQ(fake::enviados(), "");
 }
