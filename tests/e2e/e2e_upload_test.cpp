@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e_support.hpp"
@@ -78,6 +79,8 @@ class UploadTest : public SessionTest {
     ASSERT_TRUE(term->console_settings_become([&](const termios& t) {
       return settings_difference(term->initial_settings(), t).empty();
     })) << settings_difference(term->initial_settings(), term->console_settings());
+    // A person takes a moment over the name: the echo of Ctrl-U is back by then.
+    std::this_thread::sleep_for(Millis{100});
     term->type(typed + kEnter);
     EXPECT_TRUE(term->console_shows(typed + "\r\n", from))
         << "the typed name is not echoed: " << printable(term->console());
@@ -162,7 +165,8 @@ TEST_F(UploadTest, EmptyTypedNameIsReportedAndTheTerminalGoesOn) {
 TEST_F(UploadTest, FileOnTheCommandLineIsSentAnsweredAndStored) {
   ASSERT_NO_FATAL_FAILURE(
       start_on_xagsim({"--image", dir.file("image.hex")}, {"{port}", "prog.hex"}));
-  ASSERT_TRUE(term->console_shows(file.shown())) << printable(term->console());
+  ASSERT_TRUE(term->console_shows(file.shown()))
+      << printable(term->console()) << "\nstderr: " << term->errors();
   ASSERT_NO_FATAL_FAILURE(quit());
   EXPECT_EQ(printable(shown_before_quit()), printable(file.shown()));
   EXPECT_EQ(term->errors(), file.sent_report("prog.hex"));
@@ -174,7 +178,8 @@ TEST_F(UploadTest, WhatTheBoardSaidFirstIsShownAndTheUploadKeepsInStep) {
   ASSERT_NO_FATAL_FAILURE(start_on_xagsim({"--send", "XAG49 pronto\\r\\n", "--image",
                                            dir.file("image.hex")},
                                           {"{port}", "prog.hex"}));
-  ASSERT_TRUE(term->console_shows(file.shown())) << printable(term->console());
+  ASSERT_TRUE(term->console_shows(file.shown()))
+      << printable(term->console()) << "\nstderr: " << term->errors();
   ASSERT_NO_FATAL_FAILURE(quit());
   EXPECT_EQ(printable(shown_before_quit()), printable(crlf("XAG49 pronto\r\n") + file.shown()));
   EXPECT_EQ(term->errors(), file.sent_report("prog.hex"));
@@ -195,14 +200,16 @@ TEST_F(UploadTest, TypedFileNameIsSentUpToTheFirstSpace) {
 TEST_F(UploadTest, TypedFileIsAnsweredAndStored) {
   ASSERT_NO_FATAL_FAILURE(start_on_xagsim({"--image", dir.file("image.hex")}, {"{port}"}));
   ASSERT_NO_FATAL_FAILURE(type_file_name("prog.hex"));
-  ASSERT_TRUE(term->console_shows(file.shown())) << printable(term->console());
+  ASSERT_TRUE(term->console_shows(file.shown()))
+      << printable(term->console()) << "\nstderr: " << term->errors();
   ASSERT_NO_FATAL_FAILURE(quit());
   EXPECT_EQ(image_written(), file.image());
 }
 
 TEST_F(UploadTest, EachCharacterWaitsForItsEcho) {
   ASSERT_NO_FATAL_FAILURE(start_on_xagsim({"--echo-delay", "5"}, {"{port}", "prog.hex"}));
-  ASSERT_TRUE(term->console_shows(file.shown())) << printable(term->console());
+  ASSERT_TRUE(term->console_shows(file.shown()))
+      << printable(term->console()) << "\nstderr: " << term->errors();
   ASSERT_NO_FATAL_FAILURE(quit());
   const auto log = wire();
   ASSERT_EQ(printable(logged_bytes(log, true)), printable(file.sent() + kCtrlX));
