@@ -449,6 +449,12 @@ int main(int argc, char** argv) {
   std::printf("upload:              %d characters in %d lines, %.1f ms: %.4f ms per character,\n"
               "                     %.3f x the floor of %.0f ms (1 ms per poll: characters + 3 x lines)\n",
               u.caracteres, u.linhas, u.ms, u.ms / u.caracteres, u.ms / u.piso_ms, u.piso_ms);
+  // Every poll waits its turn for a processor: on a busy machine the figure
+  // measures the machine's load as much as the program.
+  double carga[1] = {-1};
+  if (getloadavg(carga, 1) == 1) {
+    std::printf("                     load average %.2f while it ran\n", carga[0]);
+  }
 #ifdef CONTA_MALLOC_PATH
   auto [todas, proprias] = alocacoes(xagterm);
   std::printf("heap:                %d allocations by xagterm's own code in a whole session\n"

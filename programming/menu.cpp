@@ -21,16 +21,40 @@ int valor_hex(int c) {
   return -1;
 }
 
+// Says on standard error why the handshake failed: nothing came back at all,
+// or only other bytes (a board at another rate echoes garbled characters).
+void relata_falha_de_deteccao(bool houve_eco, int tentativas) {
+  if (!houve_eco) {
+    relata("nenhum eco do 'f': placa desligada, fora do firmware de programacao "
+           "ou linha interrompida");
+  } else {
+    relata("eco errado do 'f' (tentativas: %d): a placa deve estar em outra taxa", tentativas);
+  }
+}
+
 // Sends 'f' until the device echoes it back: a device at another rate
 // echoes something else; none at all, or a NUL, ends the attempts.
 bool detecta_baud() {
+  mostra_pendentes();  // the echo of Ctrl-F, or what the board said before
   int eco = -1;
   int tentativas = 0;
+  bool houve_eco = false;
   do {
     eco = escreve_ser(caractere_de_deteccao);
     ++tentativas;
+    houve_eco = houve_eco || eco >= 0;
   } while (eco != caractere_de_deteccao && eco > 0 && tentativas < tentativas_de_deteccao);
-  return eco == caractere_de_deteccao;
+  if (eco == caractere_de_deteccao) return true;
+  mostra("\nFalhou a detec\xE7\xE3o do baud-rate\n\n");
+  relata_falha_de_deteccao(houve_eco, tentativas);
+  return false;
+}
+
+// The first record of an action: what is still waiting on the line (the
+// echo of a second 'f', an answer) is shown first, not taken as its echoes.
+void envia_primeiro(const char* registro) {
+  mostra_pendentes();
+  programa(registro);
 }
 
 int mostra_dados() {
@@ -43,7 +67,7 @@ int mostra_dados() {
   std::uint32_t fim = static_cast<std::uint32_t>(inicio) + static_cast<std::uint32_t>(quantos) - 1;
   char registro[tamanho_registro];
   registro_mostra(registro, inicio, static_cast<std::int32_t>(fim));
-  programa(registro);
+  envia_primeiro(registro);
   return 0;
 }
 
@@ -56,7 +80,7 @@ int apaga_bloco() {
     if (bloco[i] == codigo) {
       char registro[tamanho_registro];
       registro_apaga(registro, codigo);
-      programa(registro);
+      envia_primeiro(registro);
       return 0;
     }
   }
@@ -70,7 +94,7 @@ int apaga_bloco() {
 }
 
 int le_status_e_boot() {
-  programa(registro_le_status);
+  envia_primeiro(registro_le_status);
   mostra("\nStatus=");
   esperares();
   programa(registro_le_boot);
@@ -80,7 +104,7 @@ int le_status_e_boot() {
 
 int zera_status() {
   mostra("Zerar byte de Status");
-  programa(registro_zera_status[0]);
+  envia_primeiro(registro_zera_status[0]);
   esperares();
   programa(registro_zera_status[1]);
   esperares();
@@ -113,10 +137,7 @@ std::int32_t lenum() {
 }
 
 int comando() {
-  if (!detecta_baud()) {
-    mostra("\nFalhou a detec\xE7\xE3o do baud-rate\n\n");
-    return -1;
-  }
+  if (!detecta_baud()) return -1;
   mostra("\n*** Menu de programacao do XAG49: ***\nE: Apagar bloco\nS: Zerar Byte de Status\n"
          "D: Mostrar Dados\nR: Ler byte de Status e Vetor de boot\nH: Programar arquivo *.hex\n\n");
   switch (maiuscula(plat::tecla_le())) {

@@ -12,12 +12,55 @@ namespace {
 
 constexpr int polls_por_resposta = 500;
 constexpr int caracteres_de_resposta = 3;
+// The longest Intel HEX record (255 data bytes) is 521 characters; with its
+// line end and room to spare a line may hold 600, and the NUL.
+constexpr int tamanho_linha = 601;
 
-enum Status { nao_abriu = -1, fim_enviado = 0, sem_fim = 1, sem_eco = 2 };
+enum Status { nao_abriu = -1, fim_enviado = 0, sem_fim = 1, sem_eco = 2, segue = 3 };
+
+enum Leitura { lida, fim_do_arquivo, longa_demais, falhou };
 
 // Characters 7 and 8 (the ':' is 0) hold the record type; "01" ends the file.
 bool registro_de_fim(const char* linha) {
   return std::strlen(linha) > 8 && linha[7] == '0' && linha[8] == '1';
+}
+
+// Opens the hex file; says why it cannot, on standard error.
+std::FILE* abre_hex(const char* path) {
+  bool nao_comum = false;
+  std::FILE* f = plat::arquivo_abre(path, nao_comum);
+  if (f == nullptr && nao_comum) {
+    char texto[300];
+    std::snprintf(texto, sizeof texto, "%s: nao e um arquivo comum\n", path);
+    erro(texto);
+  } else if (f == nullptr) {
+    erro_sistema(path, errno);
+  }
+  return f;
+}
+
+// Reads the next whole line with its line end. A line that meets the end of
+// the file (the last one, with no line end) is not taken.
+Leitura le_linha_hex(std::FILE* f, char* linha) {
+  linha[tamanho_linha - 1] = '\1';  // becomes NUL only when the buffer fills
+  bool leu = std::fgets(linha, tamanho_linha, f) != nullptr;
+  if (std::feof(f)) return fim_do_arquivo;
+  if (!leu) return falhou;
+  bool cheia = linha[tamanho_linha - 1] == '\0' && linha[tamanho_linha - 2] != '\n';
+  if (!cheia) return lida;
+  // 600 characters and no line end yet: too long, unless the file ends here.
+  int c = std::fgetc(f);
+  if (c != EOF) return longa_demais;
+  return std::feof(f) ? fim_do_arquivo : falhou;
+}
+
+// Sends the line a character at a time, each one echo-checked. Returns 0, or
+// the position (from 1) of the character whose echo did not come.
+int envia_linha(const char* linha) {
+  for (int i = 0; linha[i] != '\0'; ++i) {
+    if (escreve_ser(static_cast<unsigned char>(linha[i])) < 0) return i + 1;
+  }
+  return 0;
 }
 
 // Waits for the device's answer to a line and shows it.
@@ -30,6 +73,49 @@ bool mostra_resposta() {
   return true;
 }
 
+// Sends one line and takes its answer. Returns segue when the upload goes
+// on, else its result, said on standard error.
+int envia_registro(const char* path, const char* linha, int numero) {
+  int caractere = envia_linha(linha);
+  if (caractere > 0) {
+    relata("%s: linha %d, caractere %d sem eco", path, numero, caractere);
+    return sem_eco;
+  }
+  if (!mostra_resposta()) {
+    relata("%s: linha %d sem resposta", path, numero);
+    return sem_eco;
+  }
+  if (registro_de_fim(linha)) {
+    relata("%s: %d linhas enviadas", path, numero);
+    return fim_enviado;
+  }
+  return segue;
+}
+
+// Line by line until the answered end record, or the first failure.
+int envia_linhas(std::FILE* f, const char* path) {
+  char linha[tamanho_linha];
+  for (int numero = 1;; ++numero) {
+    switch (le_linha_hex(f, linha)) {
+      case fim_do_arquivo:
+        relata("%s: fim do arquivo sem registro 01 (%d linhas enviadas)", path, numero - 1);
+        return sem_fim;
+      case falhou:  // a read error before the end: never send the last line again
+        erro_sistema(path, errno);
+        return nao_abriu;
+      case longa_demais:
+        relata("%s: linha %d longa demais", path, numero);
+        return nao_abriu;
+      case lida:
+        break;
+    }
+    // What the device said before the upload is shown, not taken as echoes.
+    if (numero == 1) mostra_pendentes();
+    int status = envia_registro(path, linha, numero);
+    if (status != segue) return status;
+  }
+}
+
 // A name ends at its first byte that is 0x20 or less taken as signed 8 bits:
 // a space, a control character, the line end, or any byte from 0x80 up.
 void corta_nome(char* nome) {
@@ -40,37 +126,9 @@ void corta_nome(char* nome) {
 }  // namespace
 
 int envia_hex(const char* path) {
-  bool nao_comum = false;
-  std::FILE* f = plat::arquivo_abre(path, nao_comum);
-  if (f == nullptr && nao_comum) {
-    char texto[300];
-    std::snprintf(texto, sizeof texto, "%s: nao e um arquivo comum\n", path);
-    erro(texto);
-    return nao_abriu;
-  }
-  if (f == nullptr) {
-    erro_sistema(path, errno);
-    return nao_abriu;
-  }
-  char linha[80] = {};
-  int status = fim_enviado;
-  for (;;) {
-    status = fim_enviado;
-    bool leu = std::fgets(linha, sizeof linha, f) != nullptr;
-    if (std::feof(f)) {
-      status = sem_fim;
-      break;
-    }
-    if (!leu) {  // a read error before the end: never send the last line again
-      erro_sistema(path, errno);
-      status = nao_abriu;
-      break;
-    }
-    status = sem_eco;
-    if (programa(linha) < 0 || !mostra_resposta()) break;
-    status = fim_enviado;
-    if (registro_de_fim(linha)) break;
-  }
+  std::FILE* f = abre_hex(path);
+  if (f == nullptr) return nao_abriu;
+  int status = envia_linhas(f, path);
   std::fclose(f);
   return status;
 }

@@ -3,10 +3,11 @@
 
 #include <cstddef>
 
-// Sends the file line by line, every character echo-checked, and shows the
-// device's three answer characters after each line. Stops after the answered
-// end-of-file record (type 01). Returns:
-//   -1 the file cannot be opened or read
+// Sends the file line by line (whole lines of up to 600 characters), every
+// character echo-checked, and shows the device's three answer characters
+// after each line. Stops after the answered end-of-file record (type 01).
+// How it ended is said in one line on standard error. Returns:
+//   -1 the file cannot be opened or read, or a line is longer than 600
 //    0 the end-of-file record was sent and answered
 //    1 the file ended before such a record
 //    2 a character was not echoed, or an answer character did not come

@@ -13,6 +13,7 @@ constexpr int polls_pelo_eco = 50;
 constexpr int pausa_da_resposta_ms = 10;
 constexpr int passadas_da_resposta = 10;
 constexpr int bytes_por_leitura = 20;
+constexpr int bytes_pendentes_por_leitura = 256;
 
 // Up to n + 1 polls: each a 1 ms pause, counted from `desde` for the first
 // one and from the end of the last read after that, then a read bounded by
@@ -52,6 +53,15 @@ int programa(const char* texto) {
     if (escreve_ser(static_cast<unsigned char>(*p)) < 0) return -1;
   }
   return 0;
+}
+
+void mostra_pendentes() {
+  unsigned char buf[bytes_pendentes_por_leitura];
+  int lidos = 0;
+  do {
+    lidos = plat::porta_le_disponivel(hcom, buf, bytes_pendentes_por_leitura);
+    if (lidos > 0) mostra_bytes(buf, static_cast<std::size_t>(lidos));
+  } while (lidos == bytes_pendentes_por_leitura);
 }
 
 void esperares() {

@@ -14,6 +14,10 @@ int escreve_ser(int c);
 // or -1 at the first missing echo with the rest left unsent.
 int programa(const char* texto);
 
+// Shows whatever is already waiting on the line, as the terminal does, so
+// that the exchange which follows takes only its own bytes as echoes.
+void mostra_pendentes();
+
 // Copies the device's reply to the console: ten passes of a 10 ms pause and
 // a read of up to 20 bytes, a pass going on while its reads come back full.
 void esperares();

@@ -169,6 +169,34 @@ inline std::string logged_bytes(const std::vector<LoggedByte>& log, bool from_xa
   return out;
 }
 
+// Where xagterm ran ahead of the device: of the `count` bytes it sent from
+// its `first` on, the first that went before the echo of the one before it
+// had come back. Empty when each waited for its turn.
+inline std::string sent_before_its_turn(const std::vector<LoggedByte>& log, std::size_t first,
+                                        std::size_t count) {
+  std::size_t sent = 0;
+  bool echoed = true;
+  int last = -1;
+  for (const auto& b : log) {
+    if (sent >= first + count) break;
+    if (!b.from_xagterm) {
+      if (b.value == last) echoed = true;
+      continue;
+    }
+    if (sent > first && !echoed) {
+      return "byte " + std::to_string(sent - first) + " (" +
+             printable(std::string(1, static_cast<char>(b.value))) +
+             ") was sent before the echo of the one before it";
+    }
+    if (sent >= first) {
+      last = b.value;
+      echoed = false;
+    }
+    ++sent;
+  }
+  return "";
+}
+
 // --- a session: xagterm on its console, in a directory of its own -----------
 
 inline constexpr std::string_view kBannerEnd = "Ctrl-F Menu de programacao do XAG49\r\n";

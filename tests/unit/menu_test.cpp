@@ -15,6 +15,13 @@ const std::string menu =
     "\n*** Menu de programacao do XAG49: ***\nE: Apagar bloco\nS: Zerar Byte de Status\n"
     "D: Mostrar Dados\nR: Ler byte de Status e Vetor de boot\nH: Programar arquivo *.hex\n\n";
 const std::string falhou = "\nFalhou a detec\xE7\xE3o do baud-rate\n\n";
+const std::string sem_eco =
+    "xagterm: nenhum eco do 'f': placa desligada, fora do firmware de programacao ou linha "
+    "interrompida\n";
+std::string eco_errado(int tentativas) {
+  return "xagterm: eco errado do 'f' (tentativas: " + std::to_string(tentativas) +
+         "): a placa deve estar em outra taxa\n";
+}
 
 class Menu : public ::testing::Test {
  protected:
@@ -24,9 +31,11 @@ class Menu : public ::testing::Test {
   int corre(const std::string& teclas) {
     fake::teclas(teclas);
     Captura captura(stdout);
+    Captura captura_erro(stderr);
     resultado = comando();
     mostra_adiado();  // the last echo, as the terminal loop shows it before it waits
     saida = captura.texto();
+    erros = captura_erro.texto();
     return resultado;
   }
   // What went down the line after the handshake.
@@ -34,6 +43,7 @@ class Menu : public ::testing::Test {
 
   int resultado = 0;
   std::string saida;
+  std::string erros;
 };
 
 }  // namespace
@@ -51,6 +61,7 @@ TEST_F(Menu, SilentDeviceGetsOneFThenTheFailureText) {
   EXPECT_EQ(corre("E"), -1);
   EXPECT_EQ(fake::enviados(), "f");
   EXPECT_EQ(saida, falhou);
+  EXPECT_EQ(erros, sem_eco);
 }
 
 TEST_F(Menu, DeviceAtAnotherRateGetsSevenFsEachEchoShown) {
@@ -58,6 +69,7 @@ TEST_F(Menu, DeviceAtAnotherRateGetsSevenFsEachEchoShown) {
   EXPECT_EQ(corre("E"), -1);
   EXPECT_EQ(fake::enviados(), "fffffff");
   EXPECT_EQ(saida, std::string(7, '\x9C') + falhou);
+  EXPECT_EQ(erros, eco_errado(7));
 }
 
 TEST_F(Menu, ANulEchoEndsTheHandshake) {
@@ -65,14 +77,16 @@ TEST_F(Menu, ANulEchoEndsTheHandshake) {
   EXPECT_EQ(corre("E"), -1);
   EXPECT_EQ(fake::enviados(), "f");
   EXPECT_EQ(saida, falhou);
+  EXPECT_EQ(erros, eco_errado(1));
 }
 
-TEST_F(Menu, AWaitingEchoOfCtrlFCostsASecondF) {
+TEST_F(Menu, AWaitingEchoOfCtrlFIsShownBeforeTheFirstF) {
   fake::chega("\x06");
   fake::dispositivo_eco();
   EXPECT_EQ(corre("x"), -1);
-  EXPECT_EQ(fake::enviados(), "ff");
+  EXPECT_EQ(fake::enviados(), "f");
   EXPECT_EQ(saida, "\x06" "f" + menu);
+  EXPECT_EQ(erros, "");
 }
 
 TEST_F(Menu, EndOfKeyboardInputAtTheMenuIsNotAMenuKey) {
@@ -97,6 +111,19 @@ TEST_F(Menu, EraseBlockEightSendsItsRecord) {
   EXPECT_EQ(saida, "f" + menu +
                        "Apagar Bloco:\n0=[0000.1FFF] 2=[2000.3FFF] 4=[4000.7FFF] 8=[8000.BFFF] "
                        "C=[C000.FFFF]\nBlock = 8\r\n:020000830180FA\n");
+}
+
+TEST_F(Menu, WhatIsLeftOnTheLineIsShownBeforeTheFirstRecord) {
+  // A second echo of the handshake's 'f' still waits when the record goes.
+  fake::dispositivo([](unsigned char c) {
+    fake::chega(c == 'f' ? "ff" : std::string(1, static_cast<char>(c)), fake::agora() + 10);
+  });
+  EXPECT_EQ(corre("E8\r"), 0);
+  EXPECT_EQ(registros(), ":020000830180FA\n");
+  const std::string fim = "Block = 8\r\nf:020000830180FA\n";
+  EXPECT_EQ(saida.substr(saida.size() - fim.size()), fim);
+  unsigned char resto = 0;  // each echo of the record was taken in its turn
+  EXPECT_EQ(plat::porta_le_disponivel(0, &resto, 1), 0);
 }
 
 TEST_F(Menu, EraseBlockPicksByTheLow28BitsOfTheNumber) {

@@ -41,13 +41,6 @@ TEST_F(Upload, LinesAfterTheEndRecordAreNeverSent) {
   EXPECT_EQ(fake::enviados(), dados1 + fim);
 }
 
-TEST_F(Upload, EmptyFileGivesOneAndSendsNothing) {
-  ArquivoTemporario f("vazio.hex", "");
-  dispositivo_que_responde();
-  EXPECT_EQ(envia_hex(f.caminho().c_str()), 1);
-  EXPECT_EQ(fake::enviados(), "");
-}
-
 TEST_F(Upload, LastLineWithoutLineEndIsNotSent) {
   ArquivoTemporario f("p.hex", dados1 + ":00000001FF");
   dispositivo_que_responde();
@@ -81,54 +74,26 @@ TEST_F(Upload, AnyLineWithTypeZeroOneEndsTheUpload) {
   EXPECT_EQ(fake::enviados(), "garbage01 here\n");
 }
 
-TEST_F(Upload, LongLinesGoOutInPiecesOf79EachWaitingForItsOwnAnswer) {
-  // A 78-character record and CR LF: 78 characters and the CR, then the LF.
-  std::string registro = ":" + std::string(77, 'A');
-  ArquivoTemporario f("p.hex", registro + "\r\n" + ":00000001FF\n");
-  fake::dispositivo([](unsigned char c) {
-    fake::chega(std::string(1, static_cast<char>(c)), fake::agora() + 10);
-    if (c == '\r' || c == '\n') fake::chega("abc", fake::agora() + 20);
-  });
-  Captura saida(stdout);
-  EXPECT_EQ(envia_hex(f.caminho().c_str()), 0);
-  EXPECT_EQ(saida.texto(), registro + "\r" + "abc" + "\n" + "abc" + ":00000001FF\n" + "abc");
-}
-
-TEST_F(Upload, APieceWithoutAnswerStopsTheUploadBeforeItsLineEnd) {
-  std::string registro = ":" + std::string(77, 'A');
+TEST_F(Upload, TheLongestRecordGoesWholeAndWaitsForOneAnswer) {
+  // 255 data bytes: 521 characters, then CR LF.
+  std::string registro = ":FF000000" + std::string(510, 'A') + "CC";
   ArquivoTemporario f("p.hex", registro + "\r\n" + fim);
   dispositivo_que_responde();  // answers only after a line feed
   Captura saida(stdout);
-  EXPECT_EQ(envia_hex(f.caminho().c_str()), 2);
-  EXPECT_EQ(fake::enviados(), registro + "\r");
+  EXPECT_EQ(envia_hex(f.caminho().c_str()), 0);
+  EXPECT_EQ(fake::enviados(), registro + "\r\n" + fim);
+  EXPECT_EQ(saida.texto(), registro + "\r\n.\r\n" + fim + ".\r\n");
 }
 
-TEST_F(Upload, ALastPieceOfExactly79CharactersIsSentWithoutLineEnd) {
-  std::string pedaco(79, 'B');
-  ArquivoTemporario f("p.hex", dados1 + pedaco);
-  fake::dispositivo([](unsigned char c) {
-    fake::chega(std::string(1, static_cast<char>(c)), fake::agora() + 10);
-    if (c == '\n' || c == 'B') fake::chega("...", fake::agora() + 20);
-  });
-  Captura saida(stdout);
-  EXPECT_EQ(envia_hex(f.caminho().c_str()), 1);
-  EXPECT_EQ(fake::enviados(), dados1 + pedaco);
-}
-
-TEST_F(Upload, SilentDeviceGetsOneCharacterAndGivesTwo) {
+TEST_F(Upload, WhatTheDeviceSaidBeforeIsShownNotTakenAsEchoes) {
   ArquivoTemporario f("p.hex", dados1 + fim);
+  fake::chega("OK>\r\n");
+  dispositivo_que_responde();
   Captura saida(stdout);
-  EXPECT_EQ(envia_hex(f.caminho().c_str()), 2);
-  EXPECT_EQ(fake::enviados(), ":");
-  EXPECT_EQ(saida.texto(), "");
-}
-
-TEST_F(Upload, DeviceThatNeverAnswersStopsAfterTheFirstLine) {
-  ArquivoTemporario f("p.hex", dados1 + dados2 + fim);
-  fake::dispositivo_eco();
-  Captura saida(stdout);
-  EXPECT_EQ(envia_hex(f.caminho().c_str()), 2);
-  EXPECT_EQ(fake::enviados(), dados1);
+  EXPECT_EQ(envia_hex(f.caminho().c_str()), 0);
+  EXPECT_EQ(saida.texto(), "OK>\r\n" + dados1 + ".\r\n" + fim + ".\r\n");
+  unsigned char resto = 0;  // every echo and answer was taken in its turn
+  EXPECT_EQ(plat::porta_le_disponivel(0, &resto, 1), 0);
 }
 
 TEST_F(Upload, AnAnswerCharacterMayBeAnything) {
@@ -163,6 +128,62 @@ TEST_F(Upload, AnAnswerCharacterLaterThanItsWaitStopsTheUpload) {
   Captura saida(stdout);
   EXPECT_EQ(envia_hex(f.caminho().c_str()), 2);
   EXPECT_EQ(saida.texto(), fim + "ab");
+}
+
+// --- how each upload ended, said on standard error ---------------------------
+
+// Echoes the first `ecos` bytes only, answering each line feed among them.
+void dispositivo_que_emudece_apos(int ecos) {
+  fake::dispositivo([ecos, n = 0](unsigned char c) mutable {
+    if (n++ >= ecos) return;
+    fake::chega(std::string(1, static_cast<char>(c)), fake::agora() + 10);
+    if (c == '\n') fake::chega(".\r\n", fake::agora() + 20);
+  });
+}
+
+struct Desfecho {
+  const char* caso;
+  std::string conteudo;
+  int ecos;  // bytes the device echoes; -1: every one, and it never answers
+  int status;
+  std::string relato;   // after "xagterm: FILE: "
+  std::string enviado;  // down the line
+};
+
+TEST_F(Upload, EveryOutcomeIsSaidOnceOnStandardError) {
+  const std::string cabe = std::string(598, '6') + "\r\n";    // 600 with its line end
+  const std::string longa = std::string(599, '6') + "\r\n";   // 601
+  const std::string ultima = std::string(600, '6');           // 600, no line end
+  const std::string todos = dados1 + dados2 + fim;
+  const Desfecho casos[] = {
+      {"answered end record", todos, 1000, 0, "3 linhas enviadas", todos},
+      {"a 600-character line", cabe + fim, 1000, 0, "2 linhas enviadas", cabe + fim},
+      {"no end record", dados1 + dados2, 1000, 1,
+       "fim do arquivo sem registro 01 (2 linhas enviadas)", dados1 + dados2},
+      {"empty file", "", 1000, 1, "fim do arquivo sem registro 01 (0 linhas enviadas)", ""},
+      {"last line without line end", dados1 + ultima, 1000, 1,
+       "fim do arquivo sem registro 01 (1 linhas enviadas)", dados1},
+      {"silent device", todos, 0, 2, "linha 1, caractere 1 sem eco", ":"},
+      {"echoes stop in line 2", todos, 25, 2, "linha 2, caractere 7 sem eco",
+       dados1 + dados2.substr(0, 7)},
+      {"no answer", todos, -1, 2, "linha 1 sem resposta", dados1},
+      {"a 601-character line", dados1 + longa + fim, 1000, -1, "linha 2 longa demais", dados1},
+  };
+  for (const Desfecho& d : casos) {
+    SCOPED_TRACE(d.caso);
+    fake::reinicia();
+    ArquivoTemporario f("p.hex", d.conteudo);
+    if (d.ecos < 0) {
+      fake::dispositivo_eco();
+    } else {
+      dispositivo_que_emudece_apos(d.ecos);
+    }
+    Captura saida(stdout);
+    Captura erro(stderr);
+    EXPECT_EQ(envia_hex(f.caminho().c_str()), d.status);
+    EXPECT_EQ(erro.texto(), "xagterm: " + f.caminho() + ": " + d.relato + "\n");
+    EXPECT_EQ(fake::enviados(), d.enviado);
+  }
 }
 
 TEST_F(Upload, FileThatCannotBeOpenedIsReportedWithTheSystemsText) {
@@ -212,7 +233,7 @@ class UploadDigitado : public Upload {
 TEST_F(UploadDigitado, PromptsThenSendsTheTypedFile) {
   ArquivoTemporario f("p.hex", fim);
   dispositivo_que_responde();
-  EXPECT_EQ(digita(f.caminho() + "\n"), "");
+  EXPECT_EQ(digita(f.caminho() + "\n"), "xagterm: " + f.caminho() + ": 1 linhas enviadas\n");
   EXPECT_EQ(resultado, 0);
   EXPECT_EQ(prompt, "Envia arquivo hex.\nNome do arquivo=" + fim + ".\r\n");
   EXPECT_EQ(fake::enviados(), fim);
@@ -226,9 +247,10 @@ TEST_F(UploadDigitado, TheNameIsReadWithTheConsolesOwnLineSettings) {
 TEST_F(UploadDigitado, NameEndsAtTheFirstSpaceOrControlCharacter) {
   ArquivoTemporario f("p.hex", fim);
   dispositivo_que_responde();
-  EXPECT_EQ(digita(f.caminho() + " extra words\n"), "");
+  const std::string enviado = "xagterm: " + f.caminho() + ": 1 linhas enviadas\n";
+  EXPECT_EQ(digita(f.caminho() + " extra words\n"), enviado);
   EXPECT_EQ(resultado, 0);
-  EXPECT_EQ(digita(f.caminho() + "\tx\n"), "");
+  EXPECT_EQ(digita(f.caminho() + "\tx\n"), enviado);
   EXPECT_EQ(resultado, 0);
 }
 
