@@ -112,6 +112,8 @@ void mostra_byte(int c) {
   mostra_bytes(&b, 1);
 }
 
+void em_inicio_de_linha() { inicio_de_linha = true; }
+
 void relata(const char* formato, ...) {
   mostra_adiado();
   if (!inicio_de_linha && plat::saida_terminal()) {

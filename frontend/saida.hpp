@@ -22,6 +22,10 @@ void mostra_byte(int c);
 void adia_eco(int c);
 void mostra_adiado();
 
+// The console is at the start of a line without the program having shown a
+// line end: the user's Enter ended a typed line.
+void em_inicio_de_linha();
+
 // A report of the program's own on standard error: "xagterm: " and the
 // text, on a line of its own that starts on a fresh console line.
 void relata(const char* formato, ...) __attribute__((format(printf, 1, 2)));

@@ -136,6 +136,7 @@ int envia_hex(const char* path) {
 int envia_hex_digitado(char* buf, std::size_t tamanho) {
   mostra("Envia arquivo hex.\nNome do arquivo=");
   int n = plat::le_linha(buf, static_cast<int>(tamanho));
+  if (n >= 0) em_inicio_de_linha();  // the user's Enter ended the line
   if (n >= static_cast<int>(tamanho)) {
     relata("nome de arquivo longo demais (mais de %d caracteres)", static_cast<int>(tamanho) - 1);
     return nao_abriu;
