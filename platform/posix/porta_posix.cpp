@@ -177,9 +177,4 @@ const char* porta_grupo(const char* nome) {
 
 void porta_fecha(Porta p) { close(descritor(p)); }
 
-int portas_presentes(char* buf, std::size_t tamanho) {
-  if (tamanho > 0) buf[0] = '\0';
-  return 0;
-}
-
 }  // namespace plat

@@ -232,24 +232,28 @@ class PortFailureTest : public ::testing::Test {
 };
 
 TEST_F(PortFailureTest, MissingDevice) {
-  expect_failure("/dev/does-not-exist", "Nao abriu a /dev/does-not-exist\n");
+  expect_failure("/dev/does-not-exist",
+                 "Nao abriu a /dev/does-not-exist\n/dev/does-not-exist: No such file or directory\n");
 }
 
 TEST_F(PortFailureTest, MissingComPortIsNamedAsTyped) {
   int n = 7;
   while (::access(("/dev/ttyS" + std::to_string(n - 1)).c_str(), F_OK) == 0) ++n;
-  expect_failure("COM" + std::to_string(n), "Nao abriu a COM" + std::to_string(n) + "\n");
-  expect_failure("com" + std::to_string(n), "Nao abriu a com" + std::to_string(n) + "\n");
+  const std::string lost = std::to_string(n) + ": No such file or directory\n";
+  expect_failure("COM" + std::to_string(n), "Nao abriu a COM" + std::to_string(n) + "\nCOM" + lost);
+  expect_failure("com" + std::to_string(n), "Nao abriu a com" + std::to_string(n) + "\ncom" + lost);
 }
 
-TEST_F(PortFailureTest, DeviceThatIsNoSerialPort) { expect_failure("/dev/null", "SetCommState"); }
+TEST_F(PortFailureTest, DeviceThatIsNoSerialPort) { expect_failure("/dev/null", "SetCommState\n/dev/null: Inappropriate ioctl for device\n");
+}
 
 TEST_F(TerminalTest, PortHeldByAnotherXagtermIsRefused) {
   ASSERT_NO_FATAL_FAILURE(start_on_line());
   Program second({kXagterm, line.path()});
   ASSERT_TRUE(ends(second));
   EXPECT_EQ(second.exit_code(), 1) << second.status_text();
-  EXPECT_EQ(second.errors(), "Nao abriu a " + line.path() + "\n");
+  EXPECT_EQ(second.errors(), "Nao abriu a " + line.path() + "\n" + line.path() +
+                                 ": Device or resource busy\n");
   EXPECT_EQ(printable(second.console()), "");
   // The first one is undisturbed.
   term->type("x");
