@@ -201,7 +201,11 @@ TEST_P(LineRateTest, LineIsRaw8N1AtTheRate) {
   EXPECT_EQ(t.c_oflag & OPOST, 0u);
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP), 0u);
   EXPECT_EQ(line.speed_bps(), rate.bps);
-  ASSERT_NO_FATAL_FAILURE(quit());
+  ASSERT_NO_FATAL_FAILURE(SessionTest::quit());
+  const bool replaced = rate.argument != nullptr && std::to_string(rate.bps) != rate.argument + 2;
+  EXPECT_EQ(term->errors(), replaced ? "xagterm: " + std::string(rate.argument) +
+                                           ": taxa fora de 300..115200, usando 9600\n"
+                                     : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, LineRateTest,
