@@ -238,6 +238,23 @@ Enxurrada enxurrada(Sessao& s, std::size_t bytes) {
   return {static_cast<double>(visto.size()) / 1e6 / segundos, visto == dados};
 }
 
+// The flood on two fresh sessions, without and with --log: what keeping a
+// record of the session costs.
+void enxurrada_com_registo(const char* xagterm, std::size_t bytes) {
+  char registo[] = "/tmp/xagbench-log-XXXXXX";
+  close(mkstemp(registo));
+  Sessao sem = pronta(xagterm);
+  Enxurrada a = enxurrada(sem, bytes);
+  termina(sem);
+  Sessao com = pronta(xagterm, {"--log", registo});
+  Enxurrada b = enxurrada(com, bytes);
+  termina(com);
+  unlink(registo);
+  std::printf("flood with --log:    %.2f MB/s against %.2f MB/s without (%.0f %%) for %zu KiB, %s\n",
+              b.mb_por_s, a.mb_por_s, 100.0 * b.mb_por_s / a.mb_por_s, bytes / 1024,
+              a.intacta && b.intacta ? "nothing lost" : "BYTES LOST OR CHANGED");
+}
+
 std::string arquivo_hex(int linhas, int& caracteres) {
   std::string r;
   char buf[64];
@@ -445,6 +462,7 @@ int main(int argc, char** argv) {
                 "line back:           first byte shown after %.1f ms on average, %.1f ms at most (%d times)\n",
                 r.acordares_por_s, ocioso_s, r.media_ms, r.max_ms, rapido ? 2 : 10);
   }
+  enxurrada_com_registo(xagterm, inundacao);
   Upload u = upload(xagterm, linhas_upload);
   std::printf("upload:              %d characters in %d lines, %.1f ms: %.4f ms per character,\n"
               "                     %.3f x the floor of %.0f ms (1 ms per poll: characters + 3 x lines)\n",

@@ -1,15 +1,27 @@
-// The command line: port, baud rate and hex file.
+// The command line: port, baud rate and hex file, and the options.
 #pragma once
 
 struct Argumentos {
   const char* porta = "COM1";
   int baud = 9600;
   const char* arquivo = nullptr;  // the hex file to send at start, if any
+  bool ajuda = false;             // --help, -h
+  bool versao = false;            // --version
+  bool lista = false;             // --list
+  bool lote = false;              // --batch: send the file and exit
+  bool reconecta = true;          // false with --no-reconnect
+  const char* registo = nullptr;  // --log FILE
+  bool falta_registo = false;     // --log was the last argument
 };
 
+
 // Reads argv[1..argc-1] in order; a later argument overrides an earlier one
-// of its kind, and arguments that fit no rule are ignored.
+// of its kind, and arguments that fit no rule are ignored. Shows nothing.
 Argumentos le_argumentos(int argc, char** argv);
+
+// Goes over the same arguments and reports on standard error each one that
+// fits no rule, and each rate outside 300..115200.
+void avisa_argumentos(int argc, char** argv);
 
 // The last '.' of the text, or the start of the text when it has none.
 const char* extencao(const char* texto);

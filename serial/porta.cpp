@@ -1,10 +1,27 @@
 #include "serial/porta.hpp"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "frontend/saida.hpp"
 
 plat::Porta hcom = plat::porta_invalida;
+
+namespace {
+
+// "NAME: REASON" after the fixed message, and after a refused permission
+// the group that would give it.
+void relata_causa(const char* nome) {
+  int codigo = plat::porta_erro();
+  erro_sistema(nome, codigo);
+  if (codigo != EACCES) return;
+  const char* grupo = plat::porta_grupo(nome);
+  if (grupo != nullptr) {
+    relata("para ter acesso: sudo usermod -aG %s $USER (e entre de novo na sessao)", grupo);
+  }
+}
+
+}  // namespace
 
 plat::Porta AbreComm(const char* nome, int baud) {
   plat::Porta p = plat::porta_abre(nome);
@@ -12,10 +29,12 @@ plat::Porta AbreComm(const char* nome, int baud) {
     char texto[300];
     std::snprintf(texto, sizeof texto, "Nao abriu a %s\n", nome);
     erro(texto);
+    relata_causa(nome);
     return plat::porta_invalida;
   }
   if (!plat::porta_configura(p, baud)) {
-    erro("SetCommState");
+    erro("SetCommState\n");
+    relata_causa(nome);
     return plat::porta_invalida;  // the port stays open, unused, until exit
   }
   return p;

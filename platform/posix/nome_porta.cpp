@@ -26,6 +26,7 @@ bool caminho_da_porta(const char* nome, char* buf, std::size_t tamanho) {
     std::memcpy(buf, nome, std::strlen(nome) + 1);
     return true;
   }
+  if (std::strncmp(nome, "\\\\.\\", 4) == 0) nome += 4;  // \\.\COMn, as Windows writes it
   int n = 0;
   bool com = std::strncmp(nome, "COM", 3) == 0 || std::strncmp(nome, "com", 3) == 0;
   if (!com || !numero_com(nome + 3, n)) return false;

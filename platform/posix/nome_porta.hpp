@@ -5,7 +5,8 @@
 
 namespace plat {
 
-// COMn and comn, n a decimal number from 1 to 256, name /dev/ttyS(n-1);
+// COMn and comn, n a decimal number from 1 to 256, name /dev/ttyS(n-1),
+// also after the Windows device prefix \\.\ (\\.\COM3 is /dev/ttyS2);
 // a name that begins with "/dev/" is the device path itself. Writes the
 // path into buf and returns true, or returns false when the name designates
 // no device (COM0, COM3x, COM999, or a path that does not fit).

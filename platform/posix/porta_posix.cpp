@@ -196,9 +196,4 @@ bool porta_falhou(int fd) {
   return fd == descritor_falho || (fstat(fd, &st) == 0 && st.st_nlink == 0);
 }
 
-int portas_presentes(char* buf, std::size_t tamanho) {
-  if (tamanho > 0) buf[0] = '\0';
-  return 0;
-}
-
 }  // namespace plat

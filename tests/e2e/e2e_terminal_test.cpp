@@ -270,7 +270,11 @@ TEST_P(LineRateTest, LineIsRaw8N1AtTheRate) {
   EXPECT_EQ(t.c_oflag & OPOST, 0u);
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP), 0u);
   EXPECT_EQ(line.speed_bps(), rate.bps);
-  ASSERT_NO_FATAL_FAILURE(quit());
+  ASSERT_NO_FATAL_FAILURE(SessionTest::quit());
+  const bool replaced = rate.argument != nullptr && std::to_string(rate.bps) != rate.argument + 2;
+  EXPECT_EQ(term->errors(), replaced ? "xagterm: " + std::string(rate.argument) +
+                                           ": taxa fora de 300..115200, usando 9600\n"
+                                     : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, LineRateTest,
@@ -301,24 +305,28 @@ class PortFailureTest : public ::testing::Test {
 };
 
 TEST_F(PortFailureTest, MissingDevice) {
-  expect_failure("/dev/does-not-exist", "Nao abriu a /dev/does-not-exist\n");
+  expect_failure("/dev/does-not-exist",
+                 "Nao abriu a /dev/does-not-exist\n/dev/does-not-exist: No such file or directory\n");
 }
 
 TEST_F(PortFailureTest, MissingComPortIsNamedAsTyped) {
   int n = 7;
   while (::access(("/dev/ttyS" + std::to_string(n - 1)).c_str(), F_OK) == 0) ++n;
-  expect_failure("COM" + std::to_string(n), "Nao abriu a COM" + std::to_string(n) + "\n");
-  expect_failure("com" + std::to_string(n), "Nao abriu a com" + std::to_string(n) + "\n");
+  const std::string lost = std::to_string(n) + ": No such file or directory\n";
+  expect_failure("COM" + std::to_string(n), "Nao abriu a COM" + std::to_string(n) + "\nCOM" + lost);
+  expect_failure("com" + std::to_string(n), "Nao abriu a com" + std::to_string(n) + "\ncom" + lost);
 }
 
-TEST_F(PortFailureTest, DeviceThatIsNoSerialPort) { expect_failure("/dev/null", "SetCommState"); }
+TEST_F(PortFailureTest, DeviceThatIsNoSerialPort) { expect_failure("/dev/null", "SetCommState\n/dev/null: Inappropriate ioctl for device\n");
+}
 
 TEST_F(TerminalTest, PortHeldByAnotherXagtermIsRefused) {
   ASSERT_NO_FATAL_FAILURE(start_on_line());
   Program second({kXagterm, line.path()});
   ASSERT_TRUE(ends(second));
   EXPECT_EQ(second.exit_code(), 1) << second.status_text();
-  EXPECT_EQ(second.errors(), "Nao abriu a " + line.path() + "\n");
+  EXPECT_EQ(second.errors(), "Nao abriu a " + line.path() + "\n" + line.path() +
+                                 ": Device or resource busy\n");
   EXPECT_EQ(printable(second.console()), "");
   // The first one is undisturbed.
   term->type("x");

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "frontend/argumentos.hpp"
+#include "tests/unit/apoio.hpp"
 
 namespace {
 
@@ -17,6 +18,12 @@ struct Linha {
     for (auto& t : textos) argv.push_back(t.data());
     argv.push_back(nullptr);
     r = le_argumentos(static_cast<int>(textos.size()), argv.data());
+  }
+  // What avisa_argumentos reports on standard error.
+  std::string avisos() {
+    Captura erros(stderr);
+    avisa_argumentos(static_cast<int>(textos.size()), argv.data());
+    return erros.texto();
   }
   std::string porta() const { return r.porta; }
   std::string arquivo() const { return r.arquivo ? r.arquivo : "(none)"; }
@@ -110,6 +117,51 @@ TEST(Argumentos, BaudArgumentWithHexExtensionIsBoth) {
   Linha m({"b=4800.ihx"});
   EXPECT_EQ(m.r.baud, 4800);
   EXPECT_EQ(m.arquivo(), "b=4800.ihx");
+}
+
+TEST(Argumentos, WindowsDeviceFormIsAPort) {
+  EXPECT_EQ(Linha({"\\\\.\\COM3"}).porta(), "\\\\.\\COM3");
+  EXPECT_EQ(Linha({"\\\\.\\com12.hex"}).arquivo(), "(none)");
+  EXPECT_EQ(Linha({"\\\\.\\COMx"}).porta(), "COM1");
+}
+
+TEST(Argumentos, OptionsAreTakenWholeAndNeverAsPortRateOrFile) {
+  Linha l({"--batch", "--no-reconnect", "--log", "b=1.hex", "COM2"});
+  EXPECT_TRUE(l.r.lote);
+  EXPECT_FALSE(l.r.reconecta);
+  EXPECT_STREQ(l.r.registo, "b=1.hex");  // the log's name, not a rate or a hex file
+  EXPECT_EQ(l.r.baud, 9600);
+  EXPECT_EQ(l.arquivo(), "(none)");
+  EXPECT_EQ(l.porta(), "COM2");
+  EXPECT_TRUE(Linha({"--log"}).r.falta_registo);
+  EXPECT_TRUE(Linha({"-h"}).r.ajuda);
+  EXPECT_TRUE(Linha({"--help"}).r.ajuda);
+  EXPECT_TRUE(Linha({"--version"}).r.versao);
+  EXPECT_TRUE(Linha({"--list"}).r.lista);
+  Linha nada({});
+  EXPECT_FALSE(nada.r.lote || nada.r.ajuda || nada.r.versao || nada.r.lista || nada.r.falta_registo);
+  EXPECT_TRUE(nada.r.reconecta);
+}
+
+TEST(Argumentos, WarnsOfEachIgnoredArgumentAndRateOutOfRange) {
+  struct Caso {
+    std::vector<std::string> args;
+    std::string avisos;
+  };
+  const Caso casos[] = {
+      {{"COM2", "b=9600", "a.hex", "--batch", "--no-reconnect", "--log", "x"}, ""},
+      {{"FW.HEX"}, "xagterm: argumento ignorado: FW.HEX\n"},
+      {{"B=115200", "Com2", "--verbose"},
+       "xagterm: argumento ignorado: B=115200\nxagterm: argumento ignorado: Com2\n"
+       "xagterm: argumento ignorado: --verbose\n"},
+      {{"b=230400"}, "xagterm: b=230400: taxa fora de 300..115200, usando 9600\n"},
+      {{"baud=abc"}, "xagterm: baud=abc: taxa fora de 300..115200, usando 9600\n"},
+      {{"b=10.hex"}, "xagterm: b=10.hex: taxa fora de 300..115200, usando 9600\n"},
+  };
+  for (const auto& c : casos) {
+    Linha l(c.args);
+    EXPECT_EQ(l.avisos(), c.avisos) << testing::PrintToString(c.args);
+  }
 }
 
 TEST(Extencao, PointsAtTheLastDotOrTheStart) {

@@ -18,6 +18,7 @@ TEST(NomeDaPorta, ComNIsTtySNMinusOne) {
   EXPECT_EQ(caminho("com2"), "/dev/ttyS1");
   EXPECT_EQ(caminho("COM12"), "/dev/ttyS11");
   EXPECT_EQ(caminho("COM256"), "/dev/ttyS255");
+  EXPECT_EQ(caminho("\\\\.\\COM3"), "/dev/ttyS2");  // as Windows writes it
 }
 
 TEST(NomeDaPorta, ComNamesOutsideOneTo256DesignateNothing) {

@@ -1,0 +1,238 @@
+// The command line: options that answer and leave, refusals, --batch with
+// its exit statuses, --log, a port the user may not open, and the program's
+// accents in the console's encoding.
+#include <gtest/gtest.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e_support.hpp"
+
+namespace e2e {
+namespace {
+
+// The console's text as the program wrote it: CR LF back to LF.
+std::string uncrlf(std::string text) {
+  for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+    text.erase(at, 1);
+    ++at;
+  }
+  return text;
+}
+
+// --- options that answer at once --------------------------------------------
+
+TEST(CliTest, HelpVersionAndListAnswerAndLeaveWithoutAPort) {
+  Line line;  // were the port opened, the banner would show
+  struct Case {
+    std::string option;
+    std::string starts;  // what standard output begins with ("" for --list)
+  };
+  const Case cases[] = {
+      {"--help", "uso: xagterm [COMn"},
+      {"-h", "uso: xagterm [COMn"},
+      {"--version", "xagterm " XAGTERM_VERSION "\r\n"},
+      {"--list", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.option);
+    Program term({kXagterm, line.path(), c.option});
+    ASSERT_TRUE(ends(term));
+    EXPECT_EQ(term.exit_code(), 0) << term.status_text();
+    const std::string& out = term.console();
+    EXPECT_EQ(out.find("Terminal " + line.path()), std::string::npos) << printable(out);
+    EXPECT_EQ(out.substr(0, c.starts.size()), c.starts) << printable(out);
+    if (c.option == "--version") {
+      EXPECT_EQ(out, c.starts);
+    }
+    if (c.option == "--help") {
+      for (const char* word : {"--batch", "--log ARQUIVO", "--no-reconnect", "--list", "--version",
+                               "Ctrl-U", "Estado de saida"}) {
+        EXPECT_NE(out.find(word), std::string::npos) << word;
+      }
+    }
+    if (c.option == "--list") {
+      // One port a line, each a device path; or none and a word saying so.
+      if (out.empty()) {
+        EXPECT_EQ(term.errors(), "xagterm: nenhuma porta serial encontrada\n");
+      }
+      for (std::size_t at = 0; at < out.size(); at = out.find("\r\n", at) + 2) {
+        EXPECT_EQ(out.compare(at, 5, "/dev/"), 0) << printable(out);
+      }
+    } else {
+      EXPECT_EQ(term.errors(), "");
+    }
+  }
+}
+
+TEST(CliTest, UsageMistakesAndAnUnopenableLogEndBeforeThePort) {
+  Line line;
+  TempDir dir;
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string errors;
+  };
+  const Case cases[] = {
+      {{"--batch", "b=115200"},
+       2,
+       "xagterm: --batch sem arquivo hex; uso: xagterm --batch PORTA [b=TAXA] ARQUIVO.hex\n"},
+      {{"--log"}, 2, "xagterm: --log sem nome de arquivo; uso: --log ARQUIVO\n"},
+      {{"--log", dir.file("no/such/dir.log")},
+       1,
+       "xagterm: " + dir.file("no/such/dir.log") + ": No such file or directory\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> argv{kXagterm, line.path()};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(c.args.front());
+    Program term(argv);
+    ASSERT_TRUE(ends(term));
+    EXPECT_EQ(term.exit_code(), c.status) << term.status_text();
+    EXPECT_EQ(term.errors(), c.errors);
+    EXPECT_EQ(printable(term.console()), "");
+  }
+}
+
+// Run as a user the device does not let in (the pty made 0660, as serial
+// devices are): the reason and the group to join.
+TEST(CliTest, PortTheUserMayNotOpenSaysWhyAndWhichGroup) {
+  const std::string setpriv = find_in_path("setpriv");
+  if (::geteuid() != 0 || setpriv.empty()) GTEST_SKIP() << "needs root and setpriv";
+  Line line;
+  struct stat st {};
+  ASSERT_EQ(::chmod(line.path().c_str(), 0660), 0);
+  ASSERT_EQ(::stat(line.path().c_str(), &st), 0);
+  const group* owner = ::getgrgid(st.st_gid);
+  ASSERT_NE(owner, nullptr);
+  Program term({setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", kXagterm,
+                line.path()});
+  ASSERT_TRUE(ends(term));
+  if (term.errors().find("setpriv") != std::string::npos) GTEST_SKIP() << term.errors();
+  EXPECT_EQ(term.exit_code(), 1) << term.status_text();
+  EXPECT_EQ(term.errors(), "Nao abriu a " + line.path() + "\n" + line.path() +
+                               ": Permission denied\nxagterm: para ter acesso: sudo usermod -aG " +
+                               owner->gr_name + " $USER (e entre de novo na sessao)\n");
+  EXPECT_EQ(printable(term.console()), "");
+}
+
+// --- --batch -----------------------------------------------------------------
+
+const std::string kProgram = record(0x00, 0x0100, "\x01\x02\x03\x04") + "\n" +
+                             record(0x00, 0x0104, "\x05\x06") + "\n" + end_record() + "\n";
+
+class BatchTest : public SessionTest {
+ protected:
+  // xagterm --batch on xagsim with standard input at its end; returns the
+  // exit status, the console settings checked untouched.
+  int batch(std::vector<std::string> sim_options, const std::string& file) {
+    keyboard = false;
+    sim_options.insert(sim_options.end(), {"--log", dir.file("wire.log")});
+    Launch launch;
+    launch.argv = xagterm_on_xagsim(sim_options, {"{port}", "b=115200", file, "--batch"});
+    launch.directory = dir.path();
+    launch.keyboard = false;
+    term = std::make_unique<Program>(launch);
+    EXPECT_TRUE(ends(*term));
+    expect_console_restored();
+    return term->exit_code();
+  }
+};
+
+TEST_F(BatchTest, ExitStatusSaysHowTheUploadEnded) {
+  if (kXagsim.empty()) GTEST_SKIP() << "xagsim is not built";
+  struct Case {
+    const char* what;
+    std::vector<std::string> sim_options;
+    std::string file;
+    int status;
+  };
+  const std::string no_end = kProgram.substr(0, kProgram.rfind(':'));
+  const Case cases[] = {
+      {"sent and answered", {}, kProgram, 0},
+      {"missing file", {}, "", 2},
+      {"silent board", {"--silent"}, kProgram, 3},
+      {"board that echoes but never answers", {"--no-answer"}, kProgram, 3},
+      {"line hung up mid-upload", {"--hangup-after", "20"}, kProgram, 3},
+      {"no end record", {}, no_end, 4},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::remove(dir.file("prog.hex").c_str());
+    std::remove(dir.file("wire.log").c_str());
+    if (!c.file.empty()) write_file(dir.file("prog.hex"), c.file);
+    EXPECT_EQ(batch(c.sim_options, "prog.hex"), c.status) << term->status_text();
+    // The banner, then the upload: never the terminal.
+    EXPECT_EQ(term->console().rfind("Terminal ", 0), 0u) << printable(term->console());
+    const std::string sent = sent_down_the_line();
+    if (c.status == 0 || c.status == 4) {
+      EXPECT_EQ(printable(sent), printable(c.file));
+    }
+    if (c.status == 2) {
+      EXPECT_EQ(sent, "");
+      EXPECT_EQ(term->errors(), "prog.hex: No such file or directory\n");
+    }
+  }
+}
+
+// --- --log -------------------------------------------------------------------
+
+TEST_F(SessionTest, LogHoldsWhatTheConsoleShowedAndTheReports) {
+  const std::string log = dir.file("session.log");
+  write_file(log, "before\n");  // appended to, never truncated
+  ASSERT_NO_FATAL_FAILURE(start_on_xagsim({"--send", "boot ok\\r\\n\\x00\\xE7"},
+                                          {"{port}", "FW.HEX", "--log", log}));
+  term->type("abc");
+  ASSERT_TRUE(term->console_shows("abc")) << printable(term->console());
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(term->errors(), "xagterm: argumento ignorado: FW.HEX\n");
+  EXPECT_EQ(printable(read_file(log)),
+            printable("before\n" + term->errors() + uncrlf(term->console())));
+}
+
+// --- accents -----------------------------------------------------------------
+
+TEST_F(SessionTest, AccentsFollowTheConsolesEncoding) {
+  if (kXagsim.empty()) GTEST_SKIP() << "xagsim is not built";
+  const std::string env = find_in_path("env");
+  struct Case {
+    const char* locale;
+    std::string c_cedilla;  // ç
+    std::string a_tilde;    // ã
+  };
+  const Case cases[] = {{"C", "\xE7", "\xE3"}, {"C.UTF-8", "\xC3\xA7", "\xC3\xA3"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.locale);
+    // The menu's D prompt from a board that answers, the failed handshake
+    // from one that does not.
+    for (const bool silent : {false, true}) {
+      std::vector<std::string> argv{env, std::string("LC_ALL=") + c.locale};
+      for (const auto& a : xagterm_on_xagsim(silent ? std::vector<std::string>{"--silent"}
+                                                    : std::vector<std::string>{},
+                                             {"{port}"})) {
+        argv.push_back(a);
+      }
+      ASSERT_NO_FATAL_FAILURE(start(argv));
+      term->type(std::string(1, kCtrlF));
+      if (silent) {
+        EXPECT_TRUE(term->console_shows(crlf("\nFalhou a detec" + c.c_cedilla + c.a_tilde +
+                                             "o do baud-rate\n\n")))
+            << printable(term->console());
+      } else {
+        ASSERT_TRUE(term->console_shows("H: Programar")) << printable(term->console());
+        term->type("D");
+        EXPECT_TRUE(term->console_shows(crlf("Mostrar Dados:\nEndere" + c.c_cedilla +
+                                             "o inicial = ")))
+            << printable(term->console());
+        term->type("\r");  // no address: back to the terminal
+      }
+      ASSERT_NO_FATAL_FAILURE(quit());
+    }
+  }
+}
+
+}  // namespace
+}  // namespace e2e
