@@ -38,7 +38,8 @@ bool porta_configura(Porta p, int baud);
 // holds it; EINVAL: settings refused). What is shown is strerror of it.
 int porta_erro();
 
-// After EACCES: the name of the group that owns the device, or nullptr.
+// After EACCES: the group that owns the device and may read and write it
+// (not root's), or nullptr.
 const char* porta_grupo(const char* nome);
 
 // Closes the port and releases its lock, so it can be opened again.

@@ -182,6 +182,9 @@ const char* porta_grupo(const char* nome) {
   char caminho[256];
   struct stat st {};
   if (!caminho_da_porta(nome, caminho, sizeof caminho) || stat(caminho, &st) != 0) return nullptr;
+  // Only a group that may read and write the device, and not root's own,
+  // is worth joining.
+  if (st.st_gid == 0 || (st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) return nullptr;
   const group* g = getgrgid(st.st_gid);
   return g != nullptr ? g->gr_name : nullptr;
 }
