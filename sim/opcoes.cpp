@@ -63,6 +63,16 @@ bool atraso_em(std::string_view v, Ms& destino) {
   return n.has_value();
 }
 
+// A fraction from 0 to 1, as a decimal number.
+bool fracao_em(std::string_view v, double& destino) {
+  double p = 0;
+  auto [fim, erro] = std::from_chars(v.data(), v.data() + v.size(), p);
+  if (v.empty() || erro != std::errc{} || fim != v.data() + v.size() || !(p >= 0 && p <= 1))
+    return false;
+  destino = p;
+  return true;
+}
+
 // "N MS": a count of bytes from 1 on and a time.
 bool depois_em(std::string_view n, std::string_view ms, std::optional<Depois>& destino) {
   auto bytes = numero_ate(n, 1, std::numeric_limits<std::uint64_t>::max());
@@ -84,6 +94,27 @@ const ComValor opcoes_com_valor[] = {
        return depois_em(v, ms, o.religa);
      },
      true},
+    {"--stall-after",
+     [](Opcoes& o, std::string_view v, std::string_view ms) {
+       return depois_em(v, ms, o.para);
+     },
+     true},
+    {"--drop",
+     [](Opcoes& o, std::string_view v, std::string_view) { return fracao_em(v, o.perde); }},
+    {"--garble",
+     [](Opcoes& o, std::string_view v, std::string_view) { return fracao_em(v, o.deturpa); }},
+    {"--chatter",
+     [](Opcoes& o, std::string_view v, std::string_view) {
+       auto n = numero_ate(v, 1, atraso_maximo_ms);
+       if (n) o.conversa = Ms{static_cast<Ms::rep>(*n)};
+       return n.has_value();
+     }},
+    {"--seed",
+     [](Opcoes& o, std::string_view v, std::string_view) {
+       auto n = numero(v);
+       if (n) o.semente = *n;
+       return n.has_value();
+     }},
     {"--send",
      [](Opcoes& o, std::string_view v, std::string_view) {
        auto t = decodifica_escapes(std::string(v));
@@ -259,6 +290,25 @@ Options:
                       path is a symbolic link, /dev/shm/xagsim-PID, absent
                       while the line is away: that is the path printed and
                       put for {port}; xagsim removes it when it exits
+  --drop P            lose that fraction P (0 to 1) of the echoes: the device
+                      takes the byte in, but no echo comes back
+  --garble P          for that fraction of the bytes received, echo a wrong
+                      byte (never 0x00, never the byte itself); the device
+                      takes the right one in
+  --stall-after N MS  after the Nth byte received (which is still echoed),
+                      take nothing from the line for MS milliseconds, once,
+                      as a device holding its flow control does: the
+                      program's writes block at once (a non-blocking write
+                      fails with EAGAIN, poll never finds the line
+                      writable); bytes it wrote before are kept and taken,
+                      in order, when the stall ends. Echoes and answers
+                      already due, and --chatter, still go out meanwhile
+  --chatter MS        every MS milliseconds the board says a line of its
+                      own, "chatter N<CR><LF>" with N = 1, 2, 3..., between
+                      whole echoes and answers, never inside them
+  --seed S            seed of the random choices of --drop and --garble
+                      (default 1): the same seed and the same bytes give the
+                      same faults
   --send TEXT         send TEXT at start; escapes \n \r \t \\ \xHH
   --flood N           send N bytes at start: '!'..'~' over and over
   --baud RATE         the device runs at RATE, 8N1; while the line is set
@@ -271,8 +321,10 @@ Options:
                       case, LF line ends, then :00000001FF
   --log FILE          append "rx HH" for each byte received and "tx HH" for
                       each byte sent, in the order they happen, and a line
-                      "# unplugged /dev/pts/N" or "# plugged in /dev/pts/N"
-                      where the line went away or came back
+                      "# WHAT" where a fault struck: "# echo dropped" or
+                      "# echo garbled" after the byte's rx line, "# stalled"
+                      and "# reading again", "# unplugged /dev/pts/N" and
+                      "# plugged in /dev/pts/N"
   -h, --help          this text
 Numbers are decimal, or hex after 0x.
 

@@ -32,6 +32,11 @@ struct Opcoes {
   std::optional<long> baud;                 // --baud
   std::uint8_t estado = 0xFF;               // --status
   std::uint8_t vetor_arranque = 0x00;       // --boot-vector
+  double perde = 0;                         // --drop, 0 to 1
+  double deturpa = 0;                       // --garble, 0 to 1
+  std::optional<Depois> para;               // --stall-after
+  std::optional<Ms> conversa;               // --chatter
+  std::uint64_t semente = 1;                // --seed
   std::vector<std::string> comando;         // after "--"
 };
 

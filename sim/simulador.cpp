@@ -4,7 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 #include <utility>
+
+#include <sys/ioctl.h>
+#include <termios.h>
 
 #include "sim/uart.hpp"
 
@@ -40,7 +44,9 @@ Simulador::Simulador(const Opcoes& opcoes, Pty pty, Diario& diario,
       vigia_(vigia_fechos(pty.linha)),
       diario_(diario),
       dispositivo_(opcoes.estado, opcoes.vetor_arranque),
-      ligacao_(ligacao) {
+      ligacao_(ligacao),
+      acaso_(opcoes.semente) {
+  if (opcoes_.conversa) proxima_conversa_ = agora + *opcoes_.conversa;
   saida_.junta(opcoes_.envio_inicial, agora);
   saida_.junta(inundacao(opcoes_.inundacao), agora);
 }
@@ -51,7 +57,7 @@ bool Simulador::pausado(Instante agora) const {
   return fim_pausa_ && *fim_pausa_ > agora;
 }
 
-bool Simulador::a_ler() const { return !desligando_; }
+bool Simulador::a_ler() const { return !desligando_ && !fim_paragem_; }
 
 Descritores Simulador::espera(Instante agora) const {
   Descritores d{{{-1, 0, 0}, {vigia_, POLLIN, 0}}};
@@ -63,17 +69,20 @@ Descritores Simulador::espera(Instante agora) const {
 }
 
 int Simulador::prazo_ms(Instante agora) const {
-  std::optional<Instante> t = volta_;
-  if (mestre_ < 0 && !t) return -1;
+  std::optional<Instante> t = volta_;  // all there is while the line is away
   auto considera = [&t](std::optional<Instante> x) {
     if (x && (!t || *x < *t)) t = x;
   };
-  if (pausado(agora))
-    considera(fim_pausa_);
-  else if (!saida_cheia_)
-    considera(saida_.proximo());
-  considera(fim_silencio_);
-  considera(quando_desligar(agora));
+  if (mestre_ >= 0) {
+    if (pausado(agora))
+      considera(fim_pausa_);
+    else if (!saida_cheia_)
+      considera(saida_.proximo());
+    considera(fim_silencio_);
+    considera(quando_desligar(agora));
+    considera(fim_paragem_);
+    considera(proxima_conversa_);
+  }
   if (!t) return -1;
   if (*t <= agora) return 0;
   return static_cast<int>(std::chrono::ceil<Ms>(*t - agora).count());
@@ -96,6 +105,8 @@ void Simulador::avanca(Instante agora) {
   if (volta_ && *volta_ <= agora) religa(agora);
   if (mestre_ < 0) return;
   if (fim_pausa_ && *fim_pausa_ <= agora) fim_pausa_.reset();
+  if (fim_paragem_ && *fim_paragem_ <= agora) retoma(agora);
+  if (proxima_conversa_ && *proxima_conversa_ <= agora) conversa(agora);
   if (fim_silencio_ && *fim_silencio_ <= agora) {
     // A byte already waiting means the line was not quiet after all.
     if (!pausado(agora) && a_ler()) le(agora);
@@ -114,6 +125,7 @@ std::uint64_t Simulador::ler_no_maximo() const {
   std::uint64_t quer = UINT64_MAX;
   if (opcoes_.desliga_apos) quer = std::min(quer, *opcoes_.desliga_apos - recebidos_);
   if (opcoes_.religa && !religada_) quer = std::min(quer, opcoes_.religa->bytes - recebidos_);
+  if (opcoes_.para && !parou_) quer = std::min(quer, opcoes_.para->bytes - recebidos_);
   return quer;
 }
 
@@ -143,13 +155,24 @@ void Simulador::recebe(std::uint8_t byte, Instante agora) {
     saida_.junta(std::string(1, static_cast<char>(byte_deturpado(byte))),
                  quando_eco);
   } else {
-    auto eco = opcoes_.byte_eco.value_or(byte);
-    saida_.junta(std::string(1, static_cast<char>(eco)), quando_eco);
+    if (sorteia(opcoes_.perde))
+      diario_.marca("echo dropped");
+    else
+      saida_.junta(std::string(1, static_cast<char>(eco_de(byte))), quando_eco);
     std::string resposta = dispositivo_.recebe(byte);
     fim_silencio_.reset();
     if (dispositivo_.espera_silencio())
       fim_silencio_ = agora + silencio_de_registo;
     if (!ultimo) responde(std::move(resposta), agora);
+  }
+
+  if (opcoes_.para && !parou_ && recebidos_ >= opcoes_.para->bytes && !ultimo) {
+    // Stop the line's writer as held flow control does; without the line
+    // itself at hand the kernel's buffer (some KiB) has to fill first.
+    parou_ = true;
+    fim_paragem_ = agora + opcoes_.para->tempo;
+    if (par_ >= 0) tcflow(par_, TCOOFF);
+    diario_.marca("stalled");
   }
 
   if (ultimo) {
@@ -158,6 +181,36 @@ void Simulador::recebe(std::uint8_t byte, Instante agora) {
     fim_silencio_.reset();
     ultimo_envio_ = std::max(ultimo_envio_, agora);
   }
+}
+
+// True for that fraction of the calls, as the seed has it.
+bool Simulador::sorteia(double fracao) {
+  if (fracao <= 0) return false;
+  // The top 53 bits as a number in [0, 1), the same on every platform.
+  double x = static_cast<double>(acaso_() >> 11) * 0x1.0p-53;
+  return x < fracao;
+}
+
+std::uint8_t Simulador::eco_de(std::uint8_t byte) {
+  auto eco = opcoes_.byte_eco.value_or(byte);
+  if (!sorteia(opcoes_.deturpa)) return eco;
+  diario_.marca("echo garbled");
+  return byte_deturpado(eco);
+}
+
+void Simulador::retoma(Instante) {
+  fim_paragem_.reset();
+  if (par_ >= 0) tcflow(par_, TCOON);
+  diario_.marca("reading again");
+}
+
+// A line of the board's own, after whatever is queued; none while the line
+// is away or about to go.
+void Simulador::conversa(Instante agora) {
+  proxima_conversa_ = agora + *opcoes_.conversa;
+  ++conversas_;
+  if (mestre_ < 0 || desligando_) return;
+  saida_.junta("chatter " + std::to_string(conversas_) + "\r\n", agora);
 }
 
 // Read before each byte: the program may change the settings at any time.

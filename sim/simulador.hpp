@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "sim/diario.hpp"
@@ -64,6 +65,10 @@ class Simulador {
   void talvez_desliga(Instante agora);
   void desliga();
   void religa(Instante agora);
+  bool sorteia(double fracao);
+  std::uint8_t eco_de(std::uint8_t byte);
+  void conversa(Instante agora);
+  void retoma(Instante agora);
   std::uint64_t ler_no_maximo() const;
   std::optional<Instante> quando_desligar(Instante agora) const;
 
@@ -85,6 +90,11 @@ class Simulador {
   bool a_religar_ = false;           // this hang-up is the unplugging
   bool religada_ = false;            // the unplugging has been done
   std::optional<Instante> volta_;    // when the unplugged line comes back
+  std::mt19937_64 acaso_;            // --drop and --garble
+  std::optional<Instante> fim_paragem_;  // --stall-after: stalled until then
+  bool parou_ = false;                   // the stall has begun
+  std::optional<Instante> proxima_conversa_;  // --chatter
+  unsigned conversas_ = 0;
 };
 
 }  // namespace xagsim

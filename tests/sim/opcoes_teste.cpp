@@ -26,7 +26,8 @@ TEST(Opcoes, Todas) {
       {"--silent", "--no-answer", "--hangup-after", "7", "--send", "A\\n", "--flood=1000",
        "--echo-delay", "15", "--answer-delay=3", "--echo-byte", "0", "--image", "i.hex", "--log",
        "l.txt", "--baud", "115200", "--status", "0x3c", "--boot-vector", "250", "--send", "B",
-       "--replug-after", "40", "1500",
+       "--replug-after", "40", "1500", "--drop", "0.25", "--garble=1", "--stall-after", "9",
+       "0", "--chatter", "250", "--seed", "0xfeed",
        "--", "xagterm", "--port", "{port}", "--"});
   ASSERT_TRUE(l.opcoes) << l.erro;
   const Opcoes& o = *l.opcoes;
@@ -43,6 +44,11 @@ TEST(Opcoes, Todas) {
   EXPECT_EQ(o.estado, 0x3C);
   EXPECT_EQ(o.vetor_arranque, 250);
   EXPECT_EQ(o.religa, (Depois{40, Ms{1500}}));
+  EXPECT_EQ(o.perde, 0.25);
+  EXPECT_EQ(o.deturpa, 1.0);
+  EXPECT_EQ(o.para, (Depois{9, Ms{0}}));
+  EXPECT_EQ(o.conversa, Ms{250});
+  EXPECT_EQ(o.semente, 0xFEEDu);
   EXPECT_EQ(o.comando, (Args{"xagterm", "--port", "{port}", "--"}));
 }
 
@@ -53,7 +59,9 @@ TEST(Opcoes, Invalidas) {
            {"--hangup-after", "0"}, {"--flood", "12x"}, {"--echo-delay", ""},
            {"--echo-delay", "9999999"}, {"--send", "\\q"}, {"--send", "\\x4"},
            {"--send", "abc\\"}, {"--image="}, {"--silent=yes"}, {"--replug-after", "5"},
-           {"--replug-after", "0", "10"}, {"--replug-after", "5", "x"}}) {
+           {"--replug-after", "0", "10"}, {"--replug-after", "5", "x"}, {"--drop", "1.5"},
+           {"--garble", "-0.1"}, {"--drop", "nan"}, {"--garble", "1/2"}, {"--chatter", "0"},
+           {"--stall-after", "1"}, {"--seed", "-1"}}) {
     LeituraOpcoes l = le_opcoes(a);
     EXPECT_FALSE(l.opcoes || l.ajuda) << a[0];
     EXPECT_FALSE(l.erro.empty()) << a[0];

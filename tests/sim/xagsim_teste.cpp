@@ -1,4 +1,5 @@
 // xagsim as a program: run the binary and talk to it over its line.
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <thread>
 
+#include "sim/uart.hpp"
 #include "tests/sim/apoio.hpp"
 
 namespace teste {
@@ -136,6 +138,80 @@ TEST(Xagsim, DesligaEVoltaNoMesmoCaminho) {
   EXPECT_TRUE(fora != std::string::npos && dentro > fora) << d;
   EXPECT_EQ(d.substr(0, fora), "rx 3A\ntx 3A\nrx 30\ntx 30\nrx 30\ntx 30\n");
   std::remove(diario.c_str());
+}
+
+// What the line brings back for a record sent all at once, and how many
+// times the log marks a fault.
+struct Falha {
+  std::vector<std::string> opcoes;
+  std::string volta;
+  std::size_t marcas;
+  const char* marca;
+};
+
+TEST(Xagsim, EcosPerdidosEDeturpados) {
+  const std::string r = ":00000001FF\n";
+  std::string deturpado;
+  for (char c : r) deturpado += static_cast<char>(xagsim::byte_deturpado(static_cast<std::uint8_t>(c)));
+  // The device hears the record right whatever becomes of the echoes.
+  for (const Falha& f : {Falha{{"--drop", "1"}, bom, r.size(), "# echo dropped\n"},
+                         Falha{{"--garble", "1"}, deturpado + bom, r.size(), "# echo garbled\n"},
+                         Falha{{"--drop", "0", "--garble", "0"}, r + bom, 0, "# echo"}}) {
+    std::string diario = ficheiro_temporario("falhas.txt");
+    std::vector<std::string> args = f.opcoes;
+    args.insert(args.end(), {"--log", diario});
+    Xagsim sim(args);
+    Linha l(sim.linha());
+    l.envia(r);
+    EXPECT_EQ(l.recebe(f.volta.size()), f.volta) << f.opcoes[0];
+    EXPECT_EQ(sim.espera(SIGTERM), 0);
+    std::string d = le_ficheiro(diario);
+    std::size_t n = 0;
+    for (auto p = d.find(f.marca); p != std::string::npos; p = d.find(f.marca, p + 1)) ++n;
+    EXPECT_EQ(n, f.marcas) << f.opcoes[0] << "\n" << d;
+    std::remove(diario.c_str());
+  }
+
+  // Half of them, the same half for the same seed.
+  auto metade = [&](const char* semente) {
+    Xagsim sim({"--drop", "0.5", "--garble", "0.5", "--seed", semente});
+    Linha l(sim.linha());
+    std::string volta;
+    for (int i = 0; i < 10; ++i) {
+      l.envia(r);
+      volta += l.recebe_durante(Ms{60});
+    }
+    return volta;
+  };
+  std::string a = metade("42");
+  EXPECT_EQ(metade("42"), a);
+  EXPECT_NE(metade("43"), a);
+  std::size_t intactos = 0;
+  for (std::size_t i = 0; i + 3 <= a.size(); ++i) intactos += a.compare(i, 3, bom) == 0;
+  EXPECT_EQ(intactos, 10u) << "every record is answered";
+  EXPECT_LT(a.size(), 10 * (r.size() + bom.size())) << "no echo lost";
+}
+
+TEST(Xagsim, ParadoOEscritorEspera) {
+  Xagsim sim({"--stall-after", "2", "400"});
+  Linha l(sim.linha());
+  ASSERT_TRUE(l.envia_com_eco(":0"));
+  // The line takes nothing more for a while...
+  ASSERT_EQ(write(l.fd(), "0", 1), -1);
+  EXPECT_EQ(errno, EAGAIN);
+  pollfd p{l.fd(), POLLOUT, 0};
+  EXPECT_EQ(poll(&p, 1, 100), 0);
+  // ...then all of it, in order.
+  EXPECT_EQ(poll(&p, 1, static_cast<int>(paciencia.count())), 1);
+  ASSERT_TRUE(l.envia_com_eco("0000001FF\n"));
+  EXPECT_EQ(l.recebe(3), bom);
+}
+
+TEST(Xagsim, ConversaDepoisDeRespostasInteiras) {
+  Xagsim sim({"--chatter", "200", "--answer-delay", "150"});
+  Linha l(sim.linha());
+  l.envia(":00000001FF\n");  // its answer takes 450 ms: chatter falls due twice
+  EXPECT_EQ(l.recebe(12 + 3 + 2 * 11), ":00000001FF\n.\r\nchatter 1\r\nchatter 2\r\n");
 }
 
 TEST(Xagsim, TaxaErradaDeturpaEDispositivoNaoOuve) {
