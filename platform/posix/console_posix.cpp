@@ -196,6 +196,12 @@ int le_linha(char* buf, int tamanho) {
     if (c < 0) break;
     leu = true;
     if (c == '\n') break;
+    if (c == '\r') {
+      // Typed ahead while the keys were still single: Enter came in as a
+      // bare CR, and the switch to line mode handed it over as it stood.
+      if (tecla_pronta() && tecla_guardada == '\n') tecla_guardada = -1;
+      break;
+    }
     if (n < tamanho - 1) {
       buf[n++] = static_cast<char>(c);
     } else {

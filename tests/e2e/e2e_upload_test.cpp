@@ -148,6 +148,19 @@ TEST_F(UploadTest, UnopenableTypedNameIsReportedAndTheTerminalGoesOn) {
   EXPECT_EQ(printable(line.received()), printable("\x15k\x18"));
 }
 
+TEST_F(UploadTest, NameTypedAheadOfThePromptStillEndsAtEnter) {
+  Line line;
+  ASSERT_NO_FATAL_FAILURE(start({kXagterm, line.path()}));
+  // All in one go: the Enter reaches the console while keys are still single.
+  term->type(std::string(1, kCtrlU) + "missing.hex" + kEnter);
+  EXPECT_TRUE(term->errors_show("missing.hex: No such file or directory\n"))
+      << printable(term->errors());
+  term->type("k");
+  ASSERT_TRUE(line.received_contains("k")) << printable(line.received());
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(printable(line.received()), printable("\x15k\x18"));
+}
+
 TEST_F(UploadTest, EmptyTypedNameIsReportedAndTheTerminalGoesOn) {
   Line line;
   ASSERT_NO_FATAL_FAILURE(start({kXagterm, line.path()}));

@@ -210,7 +210,7 @@ int le_linha(char* buf, int tamanho) {
   bool leu = false;
   for (int c; (c = tecla_le()) >= 0;) {
     leu = true;
-    if (c == '\n') break;
+    if (c == '\n' || c == '\r') break;
     if (n < tamanho - 1) {
       buf[n++] = static_cast<char>(c);
     } else {
