@@ -90,9 +90,9 @@ bool reabre(const char* porta, int baud) {
 // opened again once it is back, watching the keyboard between the tries;
 // keys typed meanwhile are dropped. False when Ctrl-X was typed.
 bool espera_linha_voltar(const char* porta, int baud) {
-  relata("linha perdida: %s; esperando que volte (Ctrl-X sai)", porta);
-  plat::porta_fecha(hcom);
+  plat::porta_fecha(hcom);  // let go first: another program may take the port meanwhile
   hcom = plat::porta_invalida;
+  relata("linha perdida: %s; esperando que volte (Ctrl-X sai)", porta);
   int ignoradas = 0;
   do {
     std::int64_t tentativa = plat::agora_us() + intervalo_reabrir_us;
