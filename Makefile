@@ -44,3 +44,27 @@ fuzz: fuzz-build
 	    || { tail -n 60 build/fuzz/$$t.log; exit 1; }; \
 	  grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units)' build/fuzz/$$t.log || true; \
 	done
+
+# clang-tidy over the program's own code with the checked-in .clang-tidy;
+# any finding fails.
+TIDY_FILES = $(wildcard frontend/*.cpp serial/*.cpp programming/*.cpp platform/posix/*.cpp sim/*.cpp)
+
+tidy:
+	cmake -S . -B build/tidy -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+	run-clang-tidy -quiet -p build/tidy -j $$(nproc) $(TIDY_FILES) >build/tidy/findings.txt 2>&1 \
+	  || { sed 's/\x1b\[[0-9;]*m//g' build/tidy/findings.txt | grep -E 'error:|warning:' \
+	       || tail -n 40 build/tidy/findings.txt; exit 1; }
+
+# The end-to-end tests with every xagterm under valgrind's memcheck (the
+# pty harness puts XAG_VALGRIND before it). Any error or definite leak
+# fails. The tests that measure xagterm's processor use are left out:
+# valgrind's own work is what they would measure.
+VALGRIND_EXCLUDE = WithoutSpinning|DoesNotSpin
+
+test-valgrind: build
+	rm -rf build/valgrind && mkdir -p build/valgrind
+	XAG_VALGRIND="$$(command -v valgrind) -q --error-exitcode=99 --leak-check=full \
+	  --log-file=$(CURDIR)/build/valgrind/%p.log" \
+	  ctest --preset default -R '^e2e[.]' -E '$(VALGRIND_EXCLUDE)'
+	@if [ -n "$$(find build/valgrind -name '*.log' -size +0)" ]; then \
+	  cat $$(find build/valgrind -name '*.log' -size +0); exit 1; fi
