@@ -57,14 +57,16 @@ tidy:
 
 # The end-to-end tests with every xagterm under valgrind's memcheck (the
 # pty harness puts XAG_VALGRIND before it). Any error or definite leak
-# fails. The tests that measure xagterm's processor use are left out:
-# valgrind's own work is what they would measure.
+# fails; valgrind's notes on terminal ioctls it does not model (TIOCEXCL)
+# are not errors. The tests that measure xagterm's processor use are left
+# out: valgrind's own work is what they would measure.
 VALGRIND_EXCLUDE = WithoutSpinning|DoesNotSpin
 
 test-valgrind: build
 	rm -rf build/valgrind && mkdir -p build/valgrind
 	XAG_VALGRIND="$$(command -v valgrind) -q --error-exitcode=99 --leak-check=full \
 	  --log-file=$(CURDIR)/build/valgrind/%p.log" \
-	  ctest --preset default -R '^e2e[.]' -E '$(VALGRIND_EXCLUDE)'
-	@if [ -n "$$(find build/valgrind -name '*.log' -size +0)" ]; then \
-	  cat $$(find build/valgrind -name '*.log' -size +0); exit 1; fi
+	  ctest --preset default -j2 -R '^e2e[.]' -E '$(VALGRIND_EXCLUDE)'
+	@ls build/valgrind/*.log >/dev/null
+	@! grep -vE '^(==[0-9]+==)? *$$|unhandled ioctl|could cause spurious|README_MISSING_SYSCALL' \
+	  build/valgrind/*.log
