@@ -58,9 +58,10 @@ tidy:
 # The end-to-end tests with every xagterm under valgrind's memcheck (the
 # pty harness puts XAG_VALGRIND before it). Any error or definite leak
 # fails; valgrind's notes on terminal ioctls it does not model (TIOCEXCL)
-# are not errors. The tests that measure xagterm's processor use are left
-# out: valgrind's own work is what they would measure.
-VALGRIND_EXCLUDE = WithoutSpinning|DoesNotSpin
+# are not errors. Left out: the tests that measure xagterm's processor use
+# (they would measure valgrind's work) or count its open descriptors
+# (valgrind's own are among them).
+VALGRIND_EXCLUDE = WithoutSpinning|DoesNotSpin|AnotherProgramMayTakeThePortWhileTheLineIsAway
 
 test-valgrind: build
 	rm -rf build/valgrind && mkdir -p build/valgrind

@@ -76,7 +76,8 @@ std::vector<std::string> child_environment() {
 }
 
 // XAG_VALGRIND (make test-valgrind): a command, words split at spaces, put
-// before xagterm wherever it is started, by a test or as xagsim's command.
+// before xagterm when it is the program started or xagsim's command (after
+// "--"). An xagterm a shell starts is left as it is.
 void wrap_xagterm(std::vector<std::string>& args) {
   const char* wrapper = std::getenv("XAG_VALGRIND");
   if (wrapper == nullptr || *wrapper == '\0') return;
@@ -84,9 +85,10 @@ void wrap_xagterm(std::vector<std::string>& args) {
   std::istringstream in(wrapper);
   for (std::string w; in >> w;) words.push_back(w);
   for (std::size_t i = 0; i < args.size(); ++i) {
+    if (i > 0 && args[i - 1] != "--") continue;
     if (std::filesystem::path(args[i]).filename() != "xagterm") continue;
     args.insert(args.begin() + static_cast<std::ptrdiff_t>(i), words.begin(), words.end());
-    i += words.size();
+    break;
   }
 }
 
