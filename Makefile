@@ -1,5 +1,5 @@
 # The two commands a new user needs; everything else is CMake.
-.PHONY: all build demo test test-asan bench package clean
+.PHONY: all build demo test test-asan bench package clean fuzz fuzz-build tidy test-valgrind
 
 all: build
 
@@ -34,3 +34,52 @@ package:
 
 clean:
 	rm -rf build
+
+# libFuzzer targets (clang): each runs FUZZ_SECONDS over its corpus; new
+# inputs it finds go to build/fuzz/corpus, crashes to build/fuzz/crashes.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS = fuzz_argumentos fuzz_upload fuzz_menu fuzz_registo
+
+fuzz-build:
+	cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DXAG_FUZZ=ON \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined
+	cmake --build build/fuzz --target $(FUZZ_TARGETS)
+
+fuzz: fuzz-build
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build/fuzz/corpus/$$t build/fuzz/crashes; \
+	  echo "== $$t ($(FUZZ_SECONDS) s)"; \
+	  ./build/fuzz/tests/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -close_fd_mask=3 \
+	    -print_final_stats=1 -artifact_prefix=build/fuzz/crashes/$$t- \
+	    build/fuzz/corpus/$$t tests/fuzz/corpus/$$t 2>build/fuzz/$$t.log \
+	    || { tail -n 60 build/fuzz/$$t.log; exit 1; }; \
+	  grep -E '^(#[0-9]+.*DONE|stat::number_of_executed_units)' build/fuzz/$$t.log || true; \
+	done
+
+# clang-tidy over the program's own code with the checked-in .clang-tidy;
+# any finding fails.
+TIDY_FILES = $(wildcard frontend/*.cpp serial/*.cpp programming/*.cpp platform/posix/*.cpp sim/*.cpp)
+
+tidy:
+	cmake -S . -B build/tidy -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null
+	run-clang-tidy -quiet -p build/tidy -j $$(nproc) $(TIDY_FILES) >build/tidy/findings.txt 2>&1 \
+	  || { sed 's/\x1b\[[0-9;]*m//g' build/tidy/findings.txt | grep -E 'error:|warning:' \
+	       || tail -n 40 build/tidy/findings.txt; exit 1; }
+
+# The end-to-end tests with every xagterm under valgrind's memcheck (the
+# pty harness puts XAG_VALGRIND before it). Any error or definite leak
+# fails; valgrind's notes on terminal ioctls it does not model (TIOCEXCL)
+# are not errors. Left out: the tests that measure xagterm's processor use
+# (they would measure valgrind's work), count its open descriptors
+# (valgrind's own are among them), or hold every fault to the poll budgets
+# (the fault matrix).
+VALGRIND_EXCLUDE = WithoutSpinning|DoesNotSpin|AnotherProgramMayTakeThePortWhileTheLineIsAway|fault_matrix
+
+test-valgrind: build
+	rm -rf build/valgrind && mkdir -p build/valgrind
+	XAG_VALGRIND="$$(command -v valgrind) -q --error-exitcode=99 --leak-check=full \
+	  --log-file=$(CURDIR)/build/valgrind/%p.log" \
+	  ctest --preset default -j2 -R '^e2e[.]' -E '$(VALGRIND_EXCLUDE)'
+	@ls build/valgrind/*.log >/dev/null
+	@! grep -vE '^(==[0-9]+==)? *$$|unhandled ioctl|could cause spurious|README_MISSING_SYSCALL' \
+	  build/valgrind/*.log
