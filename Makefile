@@ -1,5 +1,5 @@
 # The two commands a new user needs; everything else is CMake.
-.PHONY: all build demo test test-asan bench clean
+.PHONY: all build demo test test-asan bench windows test-wine bench-wine clean
 
 all: build
 
@@ -20,6 +20,20 @@ test-asan:
 
 bench: build
 	./build/default/bench/xagbench
+
+# Both Windows builds (MinGW-w64 cross compilers, statically linked .exe).
+windows:
+	cmake --preset windows-x86
+	cmake --build --preset windows-x86
+	cmake --preset windows-x64
+	cmake --build --preset windows-x64
+
+# The Windows build under wine: unit tests, and end to end against xagsim.
+test-wine: build windows
+	tests/wine/run_wine_tests.sh
+
+bench-wine: build windows
+	bench/wine_bench.sh
 
 clean:
 	rm -rf build
