@@ -33,7 +33,7 @@ test-wine: build windows
 	tests/wine/run_wine_tests.sh
 
 bench-wine: build windows
-	bench/wine_bench.sh
+	bench/wine_bench.py
 
 clean:
 	rm -rf build

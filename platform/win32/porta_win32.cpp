@@ -35,11 +35,52 @@ namespace {
 using win32::alca;
 
 constexpr DWORD mascara = EV_RXCHAR | EV_TXEMPTY;
+constexpr DWORD tempo_leitura_ms = 1;     // a read returns after 1 ms with whatever came
 constexpr DWORD prazo_escrita_ms = 2000;  // the line took nothing for this long: give up
 constexpr DWORD folga_leitura_ms = 1000;  // a 1 ms read that has not ended by then never will
 constexpr char prefixo_dispositivo[] = "\\\\.\\";
 
 int ultimo_erro = 0;
+
+// The read time-outs in force: the 1 ms of a read that has to wait for its
+// bytes, or none for one whose bytes are all waiting already (wine then
+// completes the read at once instead of through its server).
+struct TempoDeLeitura {
+  Porta porta = porta_invalida;
+  DWORD total_ms = 0;
+};
+TempoDeLeitura tempo_em_vigor;
+
+bool tempo_de_leitura(Porta p, DWORD total_ms) {
+  if (tempo_em_vigor.porta == p && tempo_em_vigor.total_ms == total_ms) return true;
+  COMMTIMEOUTS t{};
+  t.ReadIntervalTimeout = MAXDWORD;
+  t.ReadTotalTimeoutMultiplier = 0;
+  t.ReadTotalTimeoutConstant = total_ms;
+  t.WriteTotalTimeoutMultiplier = 0;
+  t.WriteTotalTimeoutConstant = 0;
+  if (!SetCommTimeouts(alca(p), &t)) return false;
+  tempo_em_vigor = {p, total_ms};
+  return true;
+}
+
+// How many bytes are waiting to be read; 0 when the port cannot say.
+DWORD na_fila(Porta p) {
+  COMSTAT estado{};
+  DWORD erros = 0;
+  return ClearCommError(alca(p), &erros, &estado) ? estado.cbInQue : 0;
+}
+
+int le(Porta p, unsigned char* buf, DWORD n) {
+  HANDLE h = alca(p);
+  OVERLAPPED o{};
+  o.hEvent = win32::evento(win32::evento_leitura);
+  DWORD lidos = 0;
+  if (ReadFile(h, buf, n, &lidos, &o)) return static_cast<int>(lidos);
+  if (GetLastError() != ERROR_IO_PENDING) return 0;
+  win32::conclui(h, o, folga_leitura_ms, lidos);
+  return static_cast<int>(lidos);
+}
 
 int errno_de(DWORD erro) {
   switch (erro) {
@@ -110,13 +151,8 @@ bool porta_configura(Porta p, int baud) {
     return false;
   }
   SetCommMask(alca(p), mascara);
-  COMMTIMEOUTS t{};
-  t.ReadIntervalTimeout = MAXDWORD;
-  t.ReadTotalTimeoutMultiplier = 0;
-  t.ReadTotalTimeoutConstant = 1;
-  t.WriteTotalTimeoutMultiplier = 0;
-  t.WriteTotalTimeoutConstant = 0;
-  SetCommTimeouts(alca(p), &t);
+  tempo_em_vigor = {};
+  tempo_de_leitura(p, tempo_leitura_ms);
   return true;
 }
 
@@ -127,22 +163,16 @@ const char* porta_grupo(const char*) { return nullptr; }
 void porta_fecha(Porta p) { CloseHandle(alca(p)); }
 
 int porta_le(Porta p, unsigned char* buf, int n) {
-  HANDLE h = alca(p);
-  OVERLAPPED o{};
-  o.hEvent = win32::evento(win32::evento_leitura);
-  DWORD lidos = 0;
-  if (ReadFile(h, buf, static_cast<DWORD>(n), &lidos, &o)) return static_cast<int>(lidos);
-  if (GetLastError() != ERROR_IO_PENDING) return 0;
-  win32::conclui(h, o, folga_leitura_ms, lidos);
-  return static_cast<int>(lidos);
+  DWORD pedidos = static_cast<DWORD>(n);
+  tempo_de_leitura(p, na_fila(p) >= pedidos ? 0 : tempo_leitura_ms);
+  return le(p, buf, pedidos);
 }
 
 int porta_le_disponivel(Porta p, unsigned char* buf, int n) {
-  COMSTAT estado{};
-  DWORD erros = 0;
-  if (!ClearCommError(alca(p), &erros, &estado) || estado.cbInQue == 0) return 0;
-  DWORD pedir = estado.cbInQue < static_cast<DWORD>(n) ? estado.cbInQue : static_cast<DWORD>(n);
-  return porta_le(p, buf, static_cast<int>(pedir));
+  DWORD esperando = na_fila(p);
+  if (esperando == 0) return 0;
+  tempo_de_leitura(p, 0);
+  return le(p, buf, esperando < static_cast<DWORD>(n) ? esperando : static_cast<DWORD>(n));
 }
 
 int porta_escreve(Porta p, const unsigned char* buf, int n) {

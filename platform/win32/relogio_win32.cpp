@@ -7,6 +7,7 @@ namespace plat {
 
 namespace {
 
+constexpr std::int64_t margem_us = 100;
 constexpr DWORD alta_resolucao = 0x00000002;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, Windows 10 1803
 
 HANDLE relogio() {
@@ -35,17 +36,21 @@ std::int64_t agora_us() {
   return v.QuadPart / f * 1'000'000 + v.QuadPart % f * 1'000'000 / f;
 }
 
+// The timer wakes the thread a little after its time: asleep until this
+// close to the instant, then watch the clock for the rest.
 void dorme_ate_us(std::int64_t instante) {
-  std::int64_t falta = instante - agora_us();
-  if (falta <= 0) return;
-  LARGE_INTEGER quando{};
-  quando.QuadPart = -10 * falta;  // relative, in 100 ns units
-  HANDLE t = relogio();
-  if (t != nullptr && SetWaitableTimer(t, &quando, 0, nullptr, nullptr, FALSE)) {
-    WaitForSingleObject(t, INFINITE);
-  } else {
-    Sleep(static_cast<DWORD>((falta + 999) / 1000));
+  std::int64_t falta = instante - margem_us - agora_us();
+  if (falta > 0) {
+    LARGE_INTEGER quando{};
+    quando.QuadPart = -10 * falta;  // relative, in 100 ns units
+    HANDLE t = relogio();
+    if (t != nullptr && SetWaitableTimer(t, &quando, 0, nullptr, nullptr, FALSE)) {
+      WaitForSingleObject(t, INFINITE);
+    } else {
+      Sleep(static_cast<DWORD>(falta / 1000));
+    }
   }
+  while (agora_us() < instante) YieldProcessor();
 }
 
 void dorme_ms(int ms) { dorme_ate_us(agora_us() + 1000LL * ms); }
