@@ -114,6 +114,11 @@ unsigned aguarda(Porta p, unsigned eventos, int ms) {
       falta = falta < passo_ms ? falta : passo_ms;
       passo_ms = passo_ms * 2 < passo_maximo_ms ? passo_ms * 2 : passo_maximo_ms;
     }
+    if (quantas == 0 && !olhando) {
+      // Nothing that can ever be waited on: like a plain sleep.
+      if (falta != INFINITE) dorme_ms(static_cast<int>(falta));
+      return 0;
+    }
     if (quantas == 0) {
       dorme_ms(static_cast<int>(falta));
       continue;
