@@ -1,5 +1,5 @@
 # The two commands a new user needs; everything else is CMake.
-.PHONY: all build demo test test-asan bench package clean fuzz fuzz-build tidy test-valgrind
+.PHONY: all build demo test test-asan bench package windows test-wine bench-wine clean fuzz fuzz-build tidy test-valgrind
 
 all: build
 
@@ -31,6 +31,20 @@ package:
 	  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON
 	cmake --build build/package --target xagterm xagsim
 	cd build/package && cpack -G DEB
+
+# Both Windows builds (MinGW-w64 cross compilers, statically linked .exe).
+windows:
+	cmake --preset windows-x86
+	cmake --build --preset windows-x86
+	cmake --preset windows-x64
+	cmake --build --preset windows-x64
+
+# The Windows build under wine: unit tests, and end to end against xagsim.
+test-wine: build windows
+	tests/wine/run_wine_tests.sh
+
+bench-wine: build windows
+	bench/wine_bench.py
 
 clean:
 	rm -rf build

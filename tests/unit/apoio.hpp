@@ -67,13 +67,26 @@ class ArquivoTemporario {
   std::string caminho_;
 };
 
-// Standard input reads `texto` from now on (its end follows it).
+// Standard input reads `texto` from now on (its end follows it). The file is
+// removed at once where the system allows removing an open file; on Windows
+// (a sharing violation) it goes once standard input has moved on from it.
 inline void entrada_padrao(const std::string& texto) {
   static int n = 0;
-  std::string caminho = (std::filesystem::temp_directory_path() /
-                         ("xag-stdin-" + std::to_string(getpid()) + "-" + std::to_string(n++)))
-                            .string();
+  static std::filesystem::path anterior;
+  std::filesystem::path caminho = std::filesystem::temp_directory_path() /
+                                  ("xag-stdin-" + std::to_string(getpid()) + "-" + std::to_string(n++));
   std::ofstream(caminho, std::ios::binary) << texto;
-  if (std::freopen(caminho.c_str(), "rb", stdin) == nullptr) std::abort();
-  std::filesystem::remove(caminho);
+  if (std::freopen(caminho.string().c_str(), "rb", stdin) == nullptr) std::abort();
+  std::error_code ignorado;
+  if (!anterior.empty()) std::filesystem::remove(anterior, ignorado);
+  anterior.clear();
+  if (!std::filesystem::remove(caminho, ignorado)) anterior = caminho;
 }
+
+// What the system says when a folder is opened and read as a hex file: the
+// C library opens it and the read fails on Linux; Windows refuses the open.
+#ifdef _WIN32
+inline constexpr const char* erro_de_pasta = "Permission denied";
+#else
+inline constexpr const char* erro_de_pasta = "Is a directory";
+#endif

@@ -6,7 +6,21 @@
 
 #include <cstdio>
 
+#include "frontend/saida.hpp"
+#include "tests/unit/apoio.hpp"
+
 namespace {
+
+// An echo a test left held back would be shown by the next test's first
+// write: it goes, unseen, before each test. Every test then starts as its own
+// process would (CTest runs one per process; wine runs them all in one).
+class EcoDeixado : public ::testing::EmptyTestEventListener {
+ public:
+  void OnTestStart(const ::testing::TestInfo&) override {
+    Captura descarte(stdout);
+    mostra_adiado();
+  }
+};
 
 class FalhasVisiveis : public ::testing::EmptyTestEventListener {
  public:
@@ -27,5 +41,6 @@ class FalhasVisiveis : public ::testing::EmptyTestEventListener {
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::UnitTest::GetInstance()->listeners().Append(new FalhasVisiveis);
+  ::testing::UnitTest::GetInstance()->listeners().Append(new EcoDeixado);
   return RUN_ALL_TESTS();
 }

@@ -1,0 +1,210 @@
+#!/usr/bin/env python3
+"""Speed figures of the Windows build under wine, on pseudo-terminals.
+
+A private wine prefix in a temporary folder (its wineserver started and ended
+here); COM1 is mapped to a pseudo-terminal whose other end this script plays:
+a device that echoes every byte at once and answers ".\\r\\n" after each line.
+
+  - upload of 4513 characters in 101 lines, output to a file and to a console
+    (the console is a pseudo-terminal: what wine gives a program run on one),
+    against the floor of 1 ms per poll (characters + 3 x lines = 4816 ms);
+  - an idle terminal for 10 s: CPU of xagterm.exe and of the wineserver, and
+    xagterm.exe's context switches per second (all its threads, from /proc).
+
+Figures, never verdicts. Usage: bench/wine_bench.py [XAGTERM.EXE] (default
+build/windows-x64/xagterm.exe).
+"""
+import os
+import pty
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+import tty
+
+RAIZ = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+WINE = os.environ.get("WINE", "wine")
+WINESERVER = os.environ.get("WINESERVER", "wineserver")
+HZ = os.sysconf("SC_CLK_TCK")
+IDLE_S = 10
+
+
+def arquivo_hex(linhas):
+    r = []
+    for l in range(linhas):
+        endereco = l * 16
+        soma = 0x10 + (endereco >> 8) + (endereco & 0xFF)
+        dados = [(l * 7 + i * 13) & 0xFF for i in range(16)]
+        soma += sum(dados)
+        r.append(":10%04X00%s%02X\r\n" % (endereco, "".join("%02X" % b for b in dados), (0x100 - (soma & 0xFF)) & 0xFF))
+    r.append(":00000001FF\r\n")
+    return "".join(r).encode()
+
+
+def pty_cru():
+    mestre, escravo = pty.openpty()
+    tty.setraw(mestre)
+    tty.setraw(escravo)
+    return mestre, escravo, os.ttyname(escravo)
+
+
+class Wine:
+    def __init__(self, pasta):
+        self.env = dict(os.environ, WINEPREFIX=os.path.join(pasta, "prefixo"), WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        os.makedirs(self.env["WINEPREFIX"])
+        self.log = open(os.path.join(pasta, "wine.log"), "ab")
+        self.servidor()
+        subprocess.run([WINE, "wineboot", "-i"], env=self.env, stdout=self.log, stderr=self.log, check=True)
+
+    def servidor(self):
+        subprocess.run([WINESERVER, "-p"], env=self.env, stdout=self.log, stderr=self.log, check=True)
+
+    def mapeia(self, com, caminho):
+        subprocess.run([WINE, "reg", "add", r"HKLM\Software\Wine\Ports", "/v", com, "/d", caminho, "/f"],
+                       env=self.env, stdout=self.log, stderr=self.log, check=True)
+        self.termina()
+        self.servidor()
+
+    def termina(self):
+        subprocess.run([WINESERVER, "-k"], env=self.env, stdout=self.log, stderr=self.log)
+        subprocess.run([WINESERVER, "-w"], env=self.env, stdout=self.log, stderr=self.log)
+
+    def inicia(self, args, saida, entrada=subprocess.DEVNULL):
+        return subprocess.Popen([WINE] + args, env=self.env, stdin=entrada, stdout=saida, stderr=saida)
+
+    def pid_servidor(self):
+        for p in os.listdir("/proc"):
+            if not p.isdigit():
+                continue
+            try:
+                if not os.readlink("/proc/%s/exe" % p).split("/")[-1].startswith("wineserver"):
+                    continue
+                with open("/proc/%s/environ" % p, "rb") as f:
+                    if ("WINEPREFIX=" + self.env["WINEPREFIX"]).encode() in f.read().split(b"\0"):
+                        return int(p)
+            except OSError:
+                pass
+        return None
+
+
+def para(proc):
+    proc.send_signal(signal.SIGTERM)
+    try:
+        proc.wait(10)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+
+
+def serve_upload(linha, console, linhas, limite_s=120):
+    """Echoes and answers until the answer to the last line; returns ms from
+    the first byte received to then."""
+    primeiro = None
+    vistas = 0
+    fim = time.monotonic() + limite_s
+    fontes = [linha] + ([console] if console is not None else [])
+    while time.monotonic() < fim:
+        prontos, _, _ = select.select(fontes, [], [], 0.1)
+        if console in prontos:
+            os.read(console, 65536)  # what the console shows, drained
+        if linha not in prontos:
+            continue
+        dados = os.read(linha, 4096)
+        for b in dados:
+            if primeiro is None:
+                primeiro = time.monotonic()
+            os.write(linha, bytes([b]))
+            if b == 0x0A:
+                os.write(linha, b".\r\n")
+                vistas += 1
+                if vistas == linhas:
+                    return (time.monotonic() - primeiro) * 1000.0
+    return float("nan")
+
+
+def upload(wine, exe, linha, hex_win, caracteres, linhas, console):
+    if console is None:
+        with open(os.devnull, "wb") as nulo:
+            proc = wine.inicia([exe, "COM1", "b=115200", hex_win], nulo)
+            ms = serve_upload(linha, None, linhas)
+    else:
+        mestre, escravo, _ = pty_cru()
+        attrs = termios.tcgetattr(escravo)
+        attrs[1] |= termios.OPOST | termios.ONLCR  # a console shows line ends as a terminal does
+        termios.tcsetattr(escravo, termios.TCSANOW, attrs)
+        proc = wine.inicia([exe, "COM1", "b=115200", hex_win], escravo, escravo)
+        os.close(escravo)
+        ms = serve_upload(linha, mestre, linhas)
+    para(proc)
+    if console is not None:
+        os.close(mestre)
+    piso = caracteres + 3 * linhas
+    return ms, piso
+
+
+def cpu_ticks(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        campos = f.read().rsplit(")", 1)[1].split()
+    return int(campos[11]) + int(campos[12])
+
+
+def trocas(pid):
+    total = 0
+    for t in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/status" % (pid, t)) as f:
+                for l in f:
+                    if "ctxt_switches" in l:
+                        total += int(l.split()[1])
+        except OSError:
+            pass
+    return total
+
+
+def ocioso(wine, exe, linha):
+    with open(os.devnull, "wb") as nulo:
+        proc = wine.inicia([exe, "COM1", "b=115200"], nulo)
+        time.sleep(4)
+        servidor = wine.pid_servidor()
+        a, s, c = cpu_ticks(proc.pid), cpu_ticks(servidor), trocas(proc.pid)
+        time.sleep(IDLE_S)
+        a2, s2, c2 = cpu_ticks(proc.pid), cpu_ticks(servidor), trocas(proc.pid)
+        para(proc)
+    por_cento = lambda t: 100.0 * t / HZ / IDLE_S
+    return por_cento(a2 - a), por_cento(s2 - s), (c2 - c) / IDLE_S
+
+
+def main():
+    exe = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(RAIZ, "build/windows-x64/xagterm.exe"))
+    pasta = tempfile.mkdtemp(prefix="xag-winebench.")
+    wine = None
+    try:
+        wine = Wine(pasta)
+        linha, _escravo, caminho = pty_cru()
+        wine.mapeia("COM1", caminho)
+        hex_ = arquivo_hex(100)
+        with open(os.path.join(pasta, "bench.hex"), "wb") as f:
+            f.write(hex_)
+        hex_win = "Z:" + pasta.replace("/", "\\") + "\\bench.hex"
+        linhas = hex_.count(b"\n")
+        print("xagterm under wine: %s" % exe)
+        for nome, console in (("to a file", None), ("to a console (pty)", True)):
+            ms, piso = upload(wine, exe, linha, hex_win, len(hex_), linhas, console)
+            print("upload %-19s %d characters in %d lines: %.0f ms, %.3f x the floor of %d ms"
+                  % (nome, len(hex_), linhas, ms, ms / piso, piso))
+        cpu, servidor, cs = ocioso(wine, exe, linha)
+        print("idle for %d s: xagterm.exe %.1f %% CPU, wineserver %.1f %% CPU, xagterm.exe %.0f context switches/s"
+              % (IDLE_S, cpu, servidor, cs))
+    finally:
+        if wine is not None:
+            wine.termina()
+        shutil.rmtree(pasta, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,134 @@
+// Waiting for the line and the keyboard together on Windows: an overlapped
+// WaitCommEvent(EV_RXCHAR) on the port and the console's input handle, in
+// one WaitForMultipleObjects.
+//
+// A port whose WaitCommEvent ends at once with no event or aborted (wine
+// does so on a pseudo-terminal, having no modem lines to watch) cannot be waited on: for
+// it the receive queue is looked at after 1, 2, 4, 8 and then every 16 ms,
+// with the keyboard still waited on in between, so it never spins.
+#include "platform/win32/win32.hpp"
+
+namespace plat {
+
+namespace {
+
+using win32::alca;
+
+constexpr int vazias_ate_desistir = 3;  // empty completions in a row before the port counts as unwaitable
+constexpr DWORD passo_maximo_ms = 16;
+
+enum class Fila { vazia, com_bytes, perdida };
+
+struct EsperaDaLinha {
+  Porta porta = porta_invalida;
+  OVERLAPPED o{};
+  DWORD mascara = 0;
+  bool pendente = false;     // a WaitCommEvent is under way
+  int vazias = 0;            // it ended with no event, in a row
+};
+
+EsperaDaLinha espera;
+
+Fila olha_fila(Porta p) {
+  COMSTAT estado{};
+  DWORD erros = 0;
+  if (!ClearCommError(alca(p), &erros, &estado)) {
+    return win32::linha_perdida(GetLastError()) ? Fila::perdida : Fila::vazia;
+  }
+  return estado.cbInQue > 0 ? Fila::com_bytes : Fila::vazia;
+}
+
+bool sem_eventos(Porta p) { return espera.porta == p && espera.vazias >= vazias_ate_desistir; }
+
+// The wait that ended: its mask says whether the port can be waited on.
+Fila termina_espera(Porta p) {
+  DWORD n = 0;
+  espera.pendente = false;
+  bool terminou = GetOverlappedResult(alca(p), &espera.o, &n, FALSE) != 0;
+  if (!terminou && win32::linha_perdida(GetLastError())) return Fila::perdida;
+  // Ended with no event, or aborted (wine: the modem lines cannot be read).
+  espera.vazias = terminou && espera.mascara != 0 ? 0 : espera.vazias + 1;
+  return Fila::vazia;
+}
+
+// Starts a WaitCommEvent unless one is under way; its event is signalled
+// when it ends. False when the line is gone.
+bool arma(Porta p) {
+  if (espera.porta != p) espera = EsperaDaLinha{p};
+  if (espera.pendente) return true;
+  espera.o = OVERLAPPED{};
+  espera.o.hEvent = win32::evento(win32::evento_da_linha);
+  ResetEvent(espera.o.hEvent);
+  espera.mascara = 0;
+  if (WaitCommEvent(alca(p), &espera.mascara, &espera.o)) {
+    espera.vazias = espera.mascara == 0 ? espera.vazias + 1 : 0;
+    SetEvent(espera.o.hEvent);  // ended at once: the queue is looked at again
+    return true;
+  }
+  DWORD erro = GetLastError();
+  if (erro == ERROR_IO_PENDING) {
+    espera.pendente = true;
+    return true;
+  }
+  return !win32::linha_perdida(erro);
+}
+
+unsigned achados(Porta p, unsigned eventos) {
+  unsigned r = 0;
+  if ((eventos & ev_tecla) != 0 && win32::tecla_na_frente()) r |= ev_tecla;
+  if ((eventos & (ev_linha | ev_escrita)) != 0 && p != porta_invalida) {
+    Fila f = olha_fila(p);
+    if (f == Fila::perdida) return r | ev_perdida;
+    if ((eventos & ev_linha) != 0 && f == Fila::com_bytes) r |= ev_linha;
+    if ((eventos & ev_escrita) != 0) r |= ev_escrita;  // writes wait for the line themselves
+  }
+  return r;
+}
+
+DWORD restante(std::int64_t prazo_us) {
+  if (prazo_us < 0) return INFINITE;
+  std::int64_t falta = prazo_us - agora_us();
+  return falta <= 0 ? 0 : static_cast<DWORD>((falta + 999) / 1000);
+}
+
+}  // namespace
+
+unsigned aguarda(Porta p, unsigned eventos, int ms) {
+  std::int64_t prazo_us = ms < 0 ? -1 : agora_us() + 1000LL * ms;
+  bool da_linha = (eventos & ev_linha) != 0 && p != porta_invalida;
+  DWORD passo_ms = 1;
+  for (;;) {
+    unsigned r = achados(p, eventos);
+    if (r != 0) return r;
+    DWORD falta = restante(prazo_us);
+    if (falta == 0) return 0;
+    HANDLE alcas[2];
+    DWORD quantas = 0;
+    bool olhando = da_linha && sem_eventos(p);
+    if (da_linha && !olhando) {
+      if (!arma(p)) return ev_perdida;
+      alcas[quantas++] = espera.o.hEvent;
+    }
+    if ((eventos & ev_tecla) != 0 && win32::teclado() != nullptr) alcas[quantas++] = win32::teclado();
+    if (olhando) {
+      falta = falta < passo_ms ? falta : passo_ms;
+      passo_ms = passo_ms * 2 < passo_maximo_ms ? passo_ms * 2 : passo_maximo_ms;
+    }
+    if (quantas == 0 && !olhando) {
+      // Nothing that can ever be waited on: like a plain sleep.
+      if (falta != INFINITE) dorme_ms(static_cast<int>(falta));
+      return 0;
+    }
+    if (quantas == 0) {
+      dorme_ms(static_cast<int>(falta));
+      continue;
+    }
+    DWORD w = WaitForMultipleObjects(quantas, alcas, FALSE, falta);
+    if (da_linha && !olhando && w == WAIT_OBJECT_0 && espera.pendente &&
+        termina_espera(p) == Fila::perdida) {
+      return ev_perdida;
+    }
+  }
+}
+
+}  // namespace plat
