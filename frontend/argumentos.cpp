@@ -14,6 +14,15 @@ constexpr int baud_maximo = 115200;
 // What one argument turned out to be.
 enum Tipo { ignorado, taxa, taxa_fora, porta, arquivo, opcao, opcao_com_valor };
 
+// The decimal value as atoi reads it (white space, a sign, digits), but a
+// value too large for an int stays out of range instead of wrapping into it.
+int numero(const char* texto) {
+  long v = std::strtol(texto, nullptr, 10);
+  if (v > baud_maximo) return baud_maximo + 1;
+  if (v < 0) return -1;
+  return static_cast<int>(v);
+}
+
 bool digito(char c) { return c >= '0' && c <= '9'; }
 
 // COMn or comn (n starting with a digit), the same after the Windows device
@@ -61,7 +70,7 @@ Tipo le_um(int argc, char** argv, int i, Argumentos& r) {
   Tipo tipo = ignorado;
   const char* sinal = std::strchr(a, '=');
   if (sinal != nullptr && a[0] == 'b') {
-    r.baud = std::atoi(sinal + 1);
+    r.baud = numero(sinal + 1);
     tipo = taxa;
   }
   if (r.baud < baud_minimo || r.baud > baud_maximo) {

@@ -126,7 +126,9 @@ void relata(const char* formato, ...) {
   va_start(args, formato);
   std::vsnprintf(texto + prefixo, sizeof texto - prefixo - 1, formato, args);
   va_end(args);
-  std::strcat(texto, "\n");
+  std::size_t fim = std::strlen(texto);  // room for the line end was kept
+  texto[fim] = '\n';
+  texto[fim + 1] = '\0';
   escreve_erro(texto);
 }
 

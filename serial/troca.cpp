@@ -37,8 +37,10 @@ int espera(int n) {
 
 int escreve_ser(int c) {
   unsigned char byte = static_cast<unsigned char>(c);
-  bool foi = plat::porta_escreve(hcom, &byte, 1) == 1;
+  // The pause is counted from the write itself, so the write's own cost
+  // falls inside it.
   std::int64_t enviado = plat::agora_us();
+  bool foi = plat::porta_escreve(hcom, &byte, 1) == 1;
   // The previous echo is shown while this byte is on its way: the console
   // write overlaps the pause instead of lengthening the exchange.
   mostra_adiado();

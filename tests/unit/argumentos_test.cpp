@@ -53,6 +53,7 @@ TEST(Argumentos, BaudIsReadLikeAtoiAfterTheFirstEquals) {
   EXPECT_EQ(Linha({"b==4800"}).r.baud, 9600);   // reads 0 after the first '='
   EXPECT_EQ(Linha({"b=-9600"}).r.baud, 9600);   // negative
   EXPECT_EQ(Linha({"b=115200x"}).r.baud, 115200);
+  EXPECT_EQ(Linha({"b=4295067296"}).r.baud, 9600);  // too large for an int: out of range, never wrapped
   EXPECT_EQ(Linha({"b= 2400"}).r.baud, 2400);   // leading white space skipped
   EXPECT_EQ(Linha({"b="}).r.baud, 9600);
   EXPECT_EQ(Linha({"b=abc"}).r.baud, 9600);
