@@ -124,7 +124,7 @@ int serve(const Opcoes& o) {
     }
     linha = ligacao->caminho();
   }
-  Simulador sim(o, std::move(*pty), diario, Relogio::now(),
+  Simulador sim(o, *pty, diario, Relogio::now(),
                 ligacao ? &*ligacao : nullptr);
   sim.avanca(Relogio::now());  // --send and --flood wait on the line
 

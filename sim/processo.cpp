@@ -22,6 +22,7 @@ std::vector<std::string> com_porta(const std::vector<std::string>& comando,
 pid_t lanca(const std::vector<std::string>& argv,
             const struct sigaction& sigint) {
   std::vector<char*> ponteiros;
+  ponteiros.reserve(argv.size() + 1);
   for (const auto& a : argv) ponteiros.push_back(const_cast<char*>(a.c_str()));
   ponteiros.push_back(nullptr);
 

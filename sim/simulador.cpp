@@ -35,7 +35,7 @@ std::string inundacao(std::uint64_t n) {
 
 }  // namespace
 
-Simulador::Simulador(const Opcoes& opcoes, Pty pty, Diario& diario,
+Simulador::Simulador(const Opcoes& opcoes, const Pty& pty, Diario& diario,
                      Instante agora, Ligacao* ligacao)
     : opcoes_(opcoes),
       mestre_(pty.mestre),
@@ -91,7 +91,7 @@ int Simulador::prazo_ms(Instante agora) const {
 void Simulador::atende(const Descritores& prontos, Instante agora) {
   if (prontos[1].fd >= 0 && prontos[1].revents && linha_fechada(vigia_))
     tira_exclusividade(par_);
-  short revents = prontos[0].fd >= 0 ? prontos[0].revents : 0;
+  short revents = prontos[0].fd >= 0 ? prontos[0].revents : short{0};
   if (mestre_ < 0 || !revents) return;
   if (revents & POLLOUT) saida_cheia_ = false;
   if (!(revents & (POLLIN | POLLHUP | POLLERR))) return;

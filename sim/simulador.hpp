@@ -32,7 +32,7 @@ class Simulador {
   // Takes over the pty's descriptors. Queues --send and --flood to go out
   // at once. With --replug-after, ligacao is the line's stable path, which
   // follows the line when it comes back.
-  Simulador(const Opcoes& opcoes, Pty pty, Diario& diario, Instante agora,
+  Simulador(const Opcoes& opcoes, const Pty& pty, Diario& diario, Instante agora,
             Ligacao* ligacao = nullptr);
   Simulador(const Simulador&) = delete;
   Simulador& operator=(const Simulador&) = delete;

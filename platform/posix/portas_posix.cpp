@@ -140,7 +140,9 @@ void descreve(const char* nome, char* linha, std::size_t tamanho) {
   acrescenta_driver(nome, linha, tamanho - 1);
   acrescenta_usb(nome, linha, tamanho - 1);
   acrescenta_por_id(nome, linha, tamanho - 1);
-  std::strcat(linha, "\n");  // room was kept for it
+  std::size_t fim = std::strlen(linha);  // room was kept for the line end
+  linha[fim] = '\n';
+  linha[fim + 1] = '\0';
 }
 
 // ttyS2 before ttyS10: by the letters, then by the number.
