@@ -133,19 +133,23 @@ passo=$(awk '$1 == "rx" { if (rx != "") bad = 1; rx = $2; next }
              END { print (bad || rx != "") ? "fora" : "lockstep" }' "$pasta/com1.log")
 confere "COM1: each byte goes out only after the echo of the one before" '[ "$passo" = lockstep ]'
 
-# COM12 (only reachable as \\.\COM12).
+# COM12 (only reachable as \\.\COM12), named in that form on the command
+# line, with --batch: the upload's status says it was answered.
 printf ':00000001FF\r\n' >"$pasta/fim.hex"
-"$WINE" "$xagterm" COM12 "${hex_win%up.hex}fim.hex" </dev/null >"$pasta/com12.out" 2>"$pasta/com12.err" &
-xagterm_pid=$!
-espera_linhas "$pasta/com12.out" $'.\r\r' 1 30 || true
-kill "$xagterm_pid" 2>/dev/null || true
-wait "$xagterm_pid" 2>/dev/null || true
+set +e
+timeout 60 "$WINE" "$xagterm" '\\.\COM12' "${hex_win%up.hex}fim.hex" --batch </dev/null \
+  >"$pasta/com12.out" 2>"$pasta/com12.err"
+estado=$?
+set -e
 termina_simulador 1
 le_arquivo saida "$pasta/com12.out"
-inicio=$'Terminal COM12 9600 baud\r\n'
+le_arquivo erro "$pasta/com12.err"
+inicio=$'Terminal \\\\.\\COM12 9600 baud\r\n'
 fim=$':00000001FF\r\r\n.\r\r\n'
-confere "COM12: opened at 9600 baud and answered" '[[ $saida == "$inicio"*"$fim" ]]'
-confere "COM12: the bytes reached the line" 'grep -q "^rx 3A" "$pasta/com12.log"'
+confere "\\\\.\\COM12 --batch: status 0 (got $estado)" '[ $estado -eq 0 ]'
+confere "\\\\.\\COM12: opened at 9600 baud and answered" '[[ $saida == "$inicio"*"$fim" ]]'
+confere "\\\\.\\COM12: the outcome line" '[[ $erro == *"fim.hex: 1 linhas enviadas"* ]]'
+confere "\\\\.\\COM12: the bytes reached the line" 'grep -q "^rx 3A" "$pasta/com12.log"'
 
 # COM9 names no device.
 set +e
@@ -154,7 +158,7 @@ estado=$?
 set -e
 le_arquivo erro "$pasta/com9.err"
 confere "COM9: status 1 (got $estado)" '[ $estado -eq 1 ]'
-esperado=$'Nao abriu a COM9\r\n'
+esperado=$'Nao abriu a COM9\r\nCOM9: No such file or directory\r\n'
 confere "COM9: \"Nao abriu a COM9\" on standard error" '[ "$erro" = "$esperado" ]'
 confere "COM9: nothing on standard output" '[ ! -s "$pasta/com9.out" ]'
 
