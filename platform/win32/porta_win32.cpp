@@ -2,6 +2,7 @@
 // overlapped I/O, so that the terminal can wait for the line and the
 // keyboard together. Every read and write waits for its own completion.
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/win32/win32.hpp"
@@ -16,9 +17,17 @@ HANDLE evento(int qual) {
   return feitos[qual];
 }
 
+// The low bit set in an OVERLAPPED's event keeps its completion off any
+// completion port: none is used here, and under wine the notice would cost
+// a round trip to the wineserver on every read and write that ends at once.
+HANDLE sem_porta_de_conclusao(HANDLE e) {
+  return reinterpret_cast<HANDLE>(reinterpret_cast<std::uintptr_t>(e) | 1U);
+}
+
 bool conclui(HANDLE h, OVERLAPPED& o, DWORD limite_ms, DWORD& n) {
   n = 0;
-  if (WaitForSingleObject(o.hEvent, limite_ms) != WAIT_OBJECT_0) CancelIoEx(h, &o);
+  HANDLE e = reinterpret_cast<HANDLE>(reinterpret_cast<std::uintptr_t>(o.hEvent) & ~std::uintptr_t{1});
+  if (WaitForSingleObject(e, limite_ms) != WAIT_OBJECT_0) CancelIoEx(h, &o);
   return GetOverlappedResult(h, &o, &n, TRUE) != 0;
 }
 
@@ -74,7 +83,7 @@ DWORD na_fila(Porta p) {
 int le(Porta p, unsigned char* buf, DWORD n) {
   HANDLE h = alca(p);
   OVERLAPPED o{};
-  o.hEvent = win32::evento(win32::evento_leitura);
+  o.hEvent = win32::sem_porta_de_conclusao(win32::evento(win32::evento_leitura));
   DWORD lidos = 0;
   if (ReadFile(h, buf, n, &lidos, &o)) return static_cast<int>(lidos);
   if (GetLastError() != ERROR_IO_PENDING) return 0;
@@ -107,7 +116,7 @@ bool caminho_da_porta(const char* nome, char* buf, std::size_t tamanho) {
 // bytes it took within `limite_ms`.
 bool escreve_uma_vez(HANDLE h, const unsigned char* buf, int quantos, DWORD limite_ms, DWORD& n) {
   OVERLAPPED o{};
-  o.hEvent = win32::evento(win32::evento_escrita);
+  o.hEvent = win32::sem_porta_de_conclusao(win32::evento(win32::evento_escrita));
   n = 0;
   if (WriteFile(h, buf, static_cast<DWORD>(quantos), &n, &o)) return true;
   if (GetLastError() != ERROR_IO_PENDING) return false;

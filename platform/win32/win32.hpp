@@ -21,6 +21,9 @@ inline constexpr int evento_escrita = 1;
 inline constexpr int evento_da_linha = 2;
 inline constexpr int eventos = 3;
 
+// The event to put in an OVERLAPPED: as `e`, with no completion-port notice.
+HANDLE sem_porta_de_conclusao(HANDLE e);
+
 // The error of a device that has gone (unplugged adapter, closed line).
 bool linha_perdida(DWORD erro);
 
