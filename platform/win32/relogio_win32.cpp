@@ -9,6 +9,16 @@
 
 namespace plat {
 
+namespace win32 {
+
+FARPROC ntdll_do_wine(const char* nome) {
+  HMODULE nt = GetModuleHandleW(L"ntdll.dll");
+  if (nt == nullptr || GetProcAddress(nt, "wine_get_version") == nullptr) return nullptr;
+  return GetProcAddress(nt, nome);
+}
+
+}  // namespace win32
+
 namespace {
 
 constexpr std::int64_t margem_us = 100;
@@ -16,14 +26,11 @@ constexpr DWORD alta_resolucao = 0x00000002;  // CREATE_WAITABLE_TIMER_HIGH_RESO
 
 using Adiamento = LONG(WINAPI*)(BOOLEAN alertavel, const LARGE_INTEGER* quando);
 
-// NtDelayExecution when running under wine (its ntdll has wine_get_version),
-// nullptr on Windows, whose own sleeps keep to the timer period.
+// NtDelayExecution under wine, nullptr on Windows, whose own sleeps keep to
+// the timer period.
 Adiamento adiamento_do_wine() {
-  static const Adiamento a = []() -> Adiamento {
-    HMODULE nt = GetModuleHandleW(L"ntdll.dll");
-    if (nt == nullptr || GetProcAddress(nt, "wine_get_version") == nullptr) return nullptr;
-    return reinterpret_cast<Adiamento>(reinterpret_cast<void*>(GetProcAddress(nt, "NtDelayExecution")));
-  }();
+  static const Adiamento a =
+      reinterpret_cast<Adiamento>(reinterpret_cast<void*>(win32::ntdll_do_wine("NtDelayExecution")));
   return a;
 }
 
