@@ -101,6 +101,7 @@ int le(Porta p, unsigned char* buf, DWORD n, bool todos_esperando) {
   DWORD lidos = 0;
   if (LeituraNt l = leitura_do_wine(); todos_esperando && l != nullptr) {
     LARGE_INTEGER inicio{};
+    o.Internal = STATUS_PENDING;  // as ReadFile leaves it, until the read has ended
     LONG r = l(h, nullptr, nullptr, nullptr, &o, buf, n, &inicio, nullptr);
     if (r == 0) return static_cast<int>(o.InternalHigh);
     if (r != static_cast<LONG>(STATUS_PENDING)) return 0;
