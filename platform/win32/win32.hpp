@@ -21,6 +21,14 @@ inline constexpr int evento_escrita = 1;
 inline constexpr int evento_da_linha = 2;
 inline constexpr int eventos = 3;
 
+// The event to put in an OVERLAPPED: as `e`, with no completion-port notice.
+HANDLE sem_porta_de_conclusao(HANDLE e);
+
+// An ntdll function when the program runs under wine (its ntdll exports
+// wine_get_version), nullptr on Windows. For the few calls where wine's
+// Win32 layer costs round trips to the wineserver that ntdll's does not.
+FARPROC ntdll_do_wine(const char* nome);
+
 // The error of a device that has gone (unplugged adapter, closed line).
 bool linha_perdida(DWORD erro);
 
