@@ -307,7 +307,9 @@ class CellRun {
     if (phase_ == Phase::upload_cmdline) launch.argv.push_back("prog.hex");
     launch.directory = dir_.path();
     term_ = std::make_unique<Program>(launch);
-    if (!term_->console_shows(kBannerEnd, 0, kStartBudget)) return problem("no banner");
+    if (!term_->console_shows(kBannerEnd, 0, kStartBudget))
+      return problem("no banner: " + term_->status_text() + "; stderr: " + printable(term_->errors()) +
+                     "; console: " + printable(term_->console()));
     const auto start = Clock::now();
     const long long ticks_before = cpu_ticks(term_->pid());
 
