@@ -68,7 +68,8 @@ int lista_portas() {
   if (plat::portas_presentes(lista, sizeof lista) == 0) {
     relata("nenhuma porta serial encontrada");
   } else {
-    mostra(lista);
+    // The system's own words (makers, products), already in its encoding.
+    mostra_bytes(reinterpret_cast<const unsigned char*>(lista), std::strlen(lista));
   }
   return sai_bem;
 }
