@@ -137,16 +137,18 @@ void erro(const char* texto) {
   escreve_erro(texto);
 }
 
-void erro_sistema(const char* nome, int codigo) {
+void erro_de(const char* nome, const char* razao) {
   mostra_adiado();
   char texto[512];
   if (nome[0] == '\0') {
-    std::snprintf(texto, sizeof texto, "%s\n", std::strerror(codigo));
+    std::snprintf(texto, sizeof texto, "%s\n", razao);
   } else {
-    std::snprintf(texto, sizeof texto, "%s: %s\n", nome, std::strerror(codigo));
+    std::snprintf(texto, sizeof texto, "%s: %s\n", nome, razao);
   }
   escreve_erro(texto);
 }
+
+void erro_sistema(const char* nome, int codigo) { erro_de(nome, std::strerror(codigo)); }
 
 bool registo_abre(const char* caminho) {
   registo = std::fopen(caminho, "ab");

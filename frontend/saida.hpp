@@ -37,6 +37,9 @@ void erro(const char* texto);
 // strerror(codigo); only "reason\n" when the name is empty.
 void erro_sistema(const char* nome, int codigo);
 
+// The same with a reason of the program's own.
+void erro_de(const char* nome, const char* razao);
+
 // --log: everything written to standard output and standard error from now
 // on is also appended to the file, as it is written. False when the file
 // cannot be opened (errno says why).

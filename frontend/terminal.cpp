@@ -7,6 +7,7 @@
 #include "programming/menu.hpp"
 #include "programming/upload.hpp"
 #include "serial/porta.hpp"
+#include "serial/troca.hpp"
 
 namespace {
 
@@ -20,14 +21,6 @@ constexpr std::int64_t prazo_bloqueio_us = 2'000'000;   // a key the line does n
 
 // Whole milliseconds, rounded up, so a wait never ends before its instant.
 int em_ms(std::int64_t us) { return static_cast<int>((us + 999) / 1000); }
-
-// Shows the bytes waiting on the line, up to a pty's or a UART driver's
-// buffer at a time, with one write.
-void mostra_linha() {
-  unsigned char buf[4096];
-  int n = plat::porta_le_disponivel(hcom, buf, sizeof buf);
-  if (n > 0) mostra_bytes(buf, static_cast<std::size_t>(n));
-}
 
 // Reads the waiting keys and drops them, counting them; true when one of
 // them was Ctrl-X.
@@ -56,7 +49,7 @@ bool envia_tecla(unsigned char byte) {
     unsigned achou =
         plat::aguarda(hcom, plat::ev_escrita | plat::ev_linha | plat::ev_tecla, em_ms(falta));
     if ((achou & plat::ev_perdida) != 0) break;
-    if ((achou & plat::ev_linha) != 0) mostra_linha();
+    if ((achou & plat::ev_linha) != 0) mostra_disponivel();
     if ((achou & plat::ev_tecla) != 0 && descarta_teclas(descartados)) return false;
   }
   if (descartados > 0) relata("linha bloqueada: %d bytes descartados", descartados);
@@ -121,7 +114,7 @@ void terminal(const char* porta, int baud, bool reconecta) {
         return;
       }
     }
-    mostra_linha();
+    mostra_disponivel();
     // Only a key is a command: a byte from the line never starts one.
     int tecla = passa_tecla();
     if (tecla == ctrl_u) {

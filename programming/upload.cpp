@@ -30,9 +30,7 @@ std::FILE* abre_hex(const char* path) {
   bool nao_comum = false;
   std::FILE* f = plat::arquivo_abre(path, nao_comum);
   if (f == nullptr && nao_comum) {
-    char texto[300];
-    std::snprintf(texto, sizeof texto, "%s: nao e um arquivo comum\n", path);
-    erro(texto);
+    erro_de(path, "nao e um arquivo comum");
   } else if (f == nullptr) {
     erro_sistema(path, errno);
   }
@@ -54,15 +52,6 @@ Leitura le_linha_hex(std::FILE* f, char* linha) {
   return std::feof(f) ? fim_do_arquivo : falhou;
 }
 
-// Sends the line a character at a time, each one echo-checked. Returns 0, or
-// the position (from 1) of the character whose echo did not come.
-int envia_linha(const char* linha) {
-  for (int i = 0; linha[i] != '\0'; ++i) {
-    if (escreve_ser(static_cast<unsigned char>(linha[i])) < 0) return i + 1;
-  }
-  return 0;
-}
-
 // Waits for the device's answer to a line and shows it.
 bool mostra_resposta() {
   for (int i = 0; i < caracteres_de_resposta; ++i) {
@@ -76,7 +65,7 @@ bool mostra_resposta() {
 // Sends one line and takes its answer. Returns segue when the upload goes
 // on, else its result, said on standard error.
 int envia_registro(const char* path, const char* linha, int numero) {
-  int caractere = envia_linha(linha);
+  int caractere = envia_texto(linha);
   if (caractere > 0) {
     relata("%s: linha %d, caractere %d sem eco", path, numero, caractere);
     return sem_eco;

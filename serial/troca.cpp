@@ -13,7 +13,8 @@ constexpr int polls_pelo_eco = 50;
 constexpr int pausa_da_resposta_ms = 10;
 constexpr int passadas_da_resposta = 10;
 constexpr int bytes_por_leitura = 20;
-constexpr int bytes_pendentes_por_leitura = 256;
+// Up to a pty's or a UART driver's buffer at a time.
+constexpr int bytes_disponiveis_por_leitura = 4096;
 
 // Up to n + 1 polls: each a 1 ms pause, counted from `desde` for the first
 // one and from the end of the last read after that, then a read bounded by
@@ -50,20 +51,25 @@ int escreve_ser(int c) {
   return r;
 }
 
-int programa(const char* texto) {
-  for (const char* p = texto; *p != '\0'; ++p) {
-    if (escreve_ser(static_cast<unsigned char>(*p)) < 0) return -1;
+int envia_texto(const char* texto) {
+  for (int i = 0; texto[i] != '\0'; ++i) {
+    if (escreve_ser(static_cast<unsigned char>(texto[i])) < 0) return i + 1;
   }
   return 0;
 }
 
+int programa(const char* texto) { return envia_texto(texto) == 0 ? 0 : -1; }
+
+int mostra_disponivel() {
+  unsigned char buf[bytes_disponiveis_por_leitura];
+  int lidos = plat::porta_le_disponivel(hcom, buf, bytes_disponiveis_por_leitura);
+  if (lidos > 0) mostra_bytes(buf, static_cast<std::size_t>(lidos));
+  return lidos;
+}
+
 void mostra_pendentes() {
-  unsigned char buf[bytes_pendentes_por_leitura];
-  int lidos = 0;
-  do {
-    lidos = plat::porta_le_disponivel(hcom, buf, bytes_pendentes_por_leitura);
-    if (lidos > 0) mostra_bytes(buf, static_cast<std::size_t>(lidos));
-  } while (lidos == bytes_pendentes_por_leitura);
+  while (mostra_disponivel() == bytes_disponiveis_por_leitura) {
+  }
 }
 
 void esperares() {

@@ -14,6 +14,14 @@ int escreve_ser(int c);
 // or -1 at the first missing echo with the rest left unsent.
 int programa(const char* texto);
 
+// Sends a NUL-terminated text as programa does. Returns 0, or the position
+// (from 1) of the character whose echo did not come.
+int envia_texto(const char* texto);
+
+// Shows the bytes waiting on the line, up to 4 KiB, with one read and one
+// write, without waiting. Returns how many there were.
+int mostra_disponivel();
+
 // Shows whatever is already waiting on the line, as the terminal does, so
 // that the exchange which follows takes only its own bytes as echoes.
 void mostra_pendentes();
