@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "frontend/saida.hpp"
+#include "saida/saida.hpp"
 
 namespace {
 

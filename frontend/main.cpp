@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "frontend/argumentos.hpp"
-#include "frontend/saida.hpp"
+#include "saida/saida.hpp"
 #include "frontend/terminal.hpp"
 #include "platform/plataforma.hpp"
 #include "programming/upload.hpp"

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "frontend/saida.hpp"
+#include "saida/saida.hpp"
 #include "platform/plataforma.hpp"
 #include "programming/menu.hpp"
 #include "programming/upload.hpp"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "frontend/saida.hpp"
+#include "saida/saida.hpp"
 #include "platform/plataforma.hpp"
 #include "programming/registros.hpp"
 #include "serial/troca.hpp"

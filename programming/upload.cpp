@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "frontend/saida.hpp"
+#include "saida/saida.hpp"
 #include "platform/plataforma.hpp"
 #include "serial/troca.hpp"
 

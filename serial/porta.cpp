@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "frontend/saida.hpp"
+#include "saida/saida.hpp"
 
 plat::Porta hcom = plat::porta_invalida;
 

@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "frontend/saida.hpp"
+#include "saida/saida.hpp"
 #include "tests/unit/apoio.hpp"
 
 namespace {

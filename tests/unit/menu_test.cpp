@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "frontend/saida.hpp"
+#include "saida/saida.hpp"
 #include "platform/plataforma.hpp"
 #include "programming/menu.hpp"
 #include "tests/fake/fake.hpp"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "frontend/saida.hpp"
+#include "saida/saida.hpp"
 #include "serial/troca.hpp"
 #include "tests/fake/fake.hpp"
 #include "tests/unit/apoio.hpp"

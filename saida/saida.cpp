@@ -1,4 +1,4 @@
-#include "frontend/saida.hpp"
+#include "saida/saida.hpp"
 
 #include <cerrno>
 #include <cstdarg>
