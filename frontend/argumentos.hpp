@@ -12,6 +12,9 @@ struct Argumentos {
   bool reconecta = true;          // false with --no-reconnect
   const char* registo = nullptr;  // --log FILE
   bool falta_registo = false;     // --log was the last argument
+  bool rapido = false;            // --fast: whole lines, echoes read as they come
+  unsigned char resposta[3] = {}; // --answer TEXT: the answer to a line the board took
+  bool julga_resposta = false;    // --answer was given
 };
 
 

@@ -101,6 +101,9 @@ bool saida_console(const char* texto, std::size_t n);
 // True when standard output is a terminal (a console).
 bool saida_terminal();
 
+// True when standard error is a terminal (a console).
+bool erro_terminal();
+
 // Opens a hex file for reading in binary mode without ever blocking in the
 // open (a FIFO, a device). nullptr with errno set when it cannot; nullptr
 // with nao_comum set when it exists but is not a regular file.
@@ -121,12 +124,24 @@ inline constexpr unsigned ev_perdida = 8;  // the line is gone (reported, never 
 // may be porta_invalida). A keyboard whose input has ended is never waited on.
 unsigned aguarda(Porta p, unsigned eventos, int ms);
 
+// The finest timer resolution, asked for while an exchange paced by 1 ms
+// pauses runs and given back when it ends (and at every exit). Nests.
+void temporizador_fino(bool liga);
+
 // Sleeps ms milliseconds, as exactly as the platform allows.
 void dorme_ms(int ms);
 
 // A monotonic clock in microseconds, and a sleep until one of its instants.
 std::int64_t agora_us();
 void dorme_ate_us(std::int64_t instante);
+
+// RAII: the fine timer for the guard's lifetime.
+struct TemporizadorFino {
+  TemporizadorFino() { temporizador_fino(true); }
+  ~TemporizadorFino() { temporizador_fino(false); }
+  TemporizadorFino(const TemporizadorFino&) = delete;
+  TemporizadorFino& operator=(const TemporizadorFino&) = delete;
+};
 
 // RAII: the console in single-key mode for the guard's lifetime.
 struct ConsoleTeclas {

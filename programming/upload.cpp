@@ -8,6 +8,8 @@
 #include "platform/plataforma.hpp"
 #include "serial/troca.hpp"
 
+ModoEnvio modo_envio;
+
 namespace {
 
 constexpr int polls_por_resposta = 500;

@@ -3,6 +3,19 @@
 
 #include <cstddef>
 
+// How uploads are checked and paced, set once at start-up from the command
+// line. All off: every byte that comes back counts as the echo and answers
+// are shown, not judged.
+struct ModoEnvio {
+  bool confere_arquivo = false;  // the whole file is checked before its first byte
+  bool confere_eco = false;      // an echo that differs from its byte stops the upload
+  bool rapido = false;           // whole lines, echoes read as they come (--fast)
+  bool progresso = false;        // a progress line on standard error (--batch, on a terminal)
+  bool julga_resposta = false;   // answers other than `resposta` stop the upload (--answer)
+  unsigned char resposta[3] = {};
+};
+extern ModoEnvio modo_envio;
+
 // Sends the file line by line (whole lines of up to 600 characters), every
 // character echo-checked, and shows the device's three answer characters
 // after each line. Stops after the answered end-of-file record (type 01).

@@ -29,6 +29,11 @@ void processo_inicia() {
   signal(SIGPIPE, SIG_IGN);
 }
 
+bool erro_terminal() { return isatty(2) == 1; }
+
+// The kernel's timers are fine already.
+void temporizador_fino(bool) {}
+
 bool saida_utf8() {
   static const bool utf8 = [] {
     std::setlocale(LC_CTYPE, "");

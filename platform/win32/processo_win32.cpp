@@ -31,6 +31,9 @@ BOOL WINAPI ao_controle(DWORD) {
 
 }  // namespace
 
+// For now the period is held for the whole session (asked for at start).
+void temporizador_fino(bool) {}
+
 void processo_inicia() {
   timeBeginPeriod(periodo_ms);
   std::atexit(devolve_periodo);

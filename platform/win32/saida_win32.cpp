@@ -58,6 +58,8 @@ bool saida_console(const char* texto, std::size_t n) {
 
 bool saida_terminal() { return e_console(saida()); }
 
+bool erro_terminal() { return e_console(GetStdHandle(STD_ERROR_HANDLE)); }
+
 std::FILE* arquivo_abre(const char* caminho, bool& nao_comum) {
   nao_comum = false;
   // FILE_FLAG_BACKUP_SEMANTICS lets a folder open, so it can be told apart.

@@ -183,6 +183,8 @@ void processo_inicia() {}
 bool saida_utf8() { return false; }
 bool saida_console(const char*, std::size_t) { return false; }
 bool saida_terminal() { return false; }
+bool erro_terminal() { return false; }
+void temporizador_fino(bool) {}
 
 std::FILE* arquivo_abre(const char* caminho, bool& nao_comum) {
   nao_comum = false;
