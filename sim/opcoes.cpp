@@ -129,6 +129,8 @@ const ComValor opcoes_com_valor[] = {
      }},
     {"--echo-delay",
      [](Opcoes& o, std::string_view v, std::string_view) { return atraso_em(v, o.atraso_eco); }},
+    {"--latency",
+     [](Opcoes& o, std::string_view v, std::string_view) { return atraso_em(v, o.latencia); }},
     {"--answer-delay",
      [](Opcoes& o, std::string_view v, std::string_view) {
        return atraso_em(v, o.atraso_resposta);
@@ -182,6 +184,10 @@ std::size_t le_chaves(const std::vector<std::string>& args, Opcoes& o,
       o.mudo = true;
     } else if (a == "--no-answer") {
       o.sem_respostas = true;
+    } else if (a == "--wire") {
+      o.fio = true;
+    } else if (a == "--answer-on-checksum") {
+      o.responde_no_checksum = true;
     } else {
       auto igual = a.find('=');
       std::string_view nome = a.substr(0, igual);
