@@ -32,6 +32,10 @@ class Fio {
   // When the next byte reaches the other end; nullopt when none is on its way.
   std::optional<Instante> proximo() const;
 
+  // When the line has sent all it was given (the latency aside): a UART
+  // takes its next byte then.
+  Instante livre() const { return fim_ultimo_; }
+
   // The next byte on its way; only while there is one.
   char primeiro() const { return bytes_[inicio_]; }
 

@@ -87,7 +87,7 @@ std::optional<Relogio::duration> Simulador::prazo(Instante agora) const {
     if (pausado(agora))
       considera(fim_pausa_);
     else if (!saida_cheia_)
-      considera(saida_.proximo());
+      considera(a_soltar());
     if (!pausado(agora) && !saida_cheia_ && fio_saida_) considera(fio_saida_->proximo());
     if (fio_entrada_) considera(fio_entrada_->proximo());
     considera(fim_silencio_);
@@ -180,15 +180,24 @@ long Simulador::taxa_da_linha() const {
   return f ? f->baud : 0;
 }
 
-// What the device has to say goes onto the line as soon as it is due.
+// When the device's next byte goes out: once it is due and, on a paced
+// line, the byte before it has left, so that each byte goes at the rate set
+// when it starts.
+std::optional<Instante> Simulador::a_soltar() const {
+  auto quando = saida_.proximo();
+  if (quando && fio_saida_) quando = std::max(*quando, fio_saida_->livre());
+  return quando;
+}
+
+// What the device has to say goes onto the line, each byte at the time it
+// was due.
 void Simulador::solta(Instante agora) {
   long baud = -1;
-  while (auto quando = saida_.proximo()) {
-    if (*quando > agora) return;
+  for (auto quando = a_soltar(); quando && *quando <= agora; quando = a_soltar()) {
     if (baud < 0) baud = taxa_da_linha();
-    std::string_view p = saida_.prontos(*quando);
-    fio_saida_->junta(p, *quando, baud);
-    saida_.enviados(p.size(), *quando);
+    auto pronto = *saida_.proximo();
+    fio_saida_->junta(saida_.prontos(pronto).substr(0, 1), pronto, baud);
+    saida_.enviados(1, pronto);
   }
 }
 

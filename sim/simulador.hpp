@@ -61,6 +61,7 @@ class Simulador {
   void le(Instante agora);
   void entrega(Instante agora);
   long taxa_da_linha() const;
+  std::optional<Instante> a_soltar() const;
   void solta(Instante agora);
   bool tudo_enviado() const;
   void recebe(std::uint8_t byte, Instante agora);
