@@ -410,6 +410,7 @@ constexpr double taxa_fio = 115200;
 struct Corrida {
   int estado = -1;
   double ms = 0;
+  std::string erros;  // what they said on standard error
 };
 
 Corrida corre(const char* xagsim, const char* xagterm, const std::vector<std::string>& do_sim,
@@ -435,14 +436,12 @@ Corrida corre(const char* xagsim, const char* xagterm, const std::vector<std::st
     _exit(127);
   }
   close(erros[1]);
+  Corrida c;
   char buf[4096];
-  while (read(erros[0], buf, sizeof buf) > 0) {
-    // drained, so that neither program ever waits on it
-  }
+  for (ssize_t n; (n = read(erros[0], buf, sizeof buf)) > 0;) c.erros.append(buf, static_cast<std::size_t>(n));
   close(erros[0]);
   int estado = 0;
   waitpid(pid, &estado, 0);
-  Corrida c;
   c.ms = ms_desde(t0);
   c.estado = WIFEXITED(estado) ? WEXITSTATUS(estado) : 128 + WTERMSIG(estado);
   return c;
@@ -475,7 +474,8 @@ void upload_no_fio(const char* xagsim, const char* xagterm, int linhas_de_dados,
   std::printf("  %d characters in %d lines, wire time %.1f ms:\n", f.caracteres, f.linhas, fio_ms);
   Corrida passo = corre(xagsim, xagterm, {"--wire"}, {f.nome, "--batch"});
   if (passo.estado != 0) {
-    std::printf("    lockstep --batch:            FAILED, exit status %d\n", passo.estado);
+    std::printf("    lockstep --batch:            FAILED, exit status %d: %s", passo.estado,
+                passo.erros.empty() ? "\n" : passo.erros.c_str());
   } else {
     std::printf("    %-28s ", "lockstep --batch:");
     char piso[64];
