@@ -315,25 +315,30 @@ TEST_F(UploadTest, FileTheBoardWouldNotTakeIsRefusedBeforeThePortOpens) {
   struct Case {
     const char* what;
     std::string text;
-    const char* option;
+    std::vector<std::string> options;
     int status;
-    std::string reason;  // after "xagterm: prog.hex: "
+    std::string reason;  // after "xagterm: "
   };
   const Case cases[] = {
-      {"wrong checksum", good + ":0201000001020A\n" + end, "--batch", 2,
-       "linha 2: soma de verificacao 0A, esperada FA"},
-      {"type 04", ":020000040000FA\n" + good + end, "--fast", 2,
-       "linha 1: registro tipo 04 nao aceito pela placa, so 00 e 01 (gere o arquivo com: srec_cat "
+      {"wrong checksum", good + ":0201000001020A\n" + end, {"--batch"}, 2,
+       "prog.hex: linha 2: soma de verificacao 0A, esperada FA"},
+      {"type 04", ":020000040000FA\n" + good + end, {"--fast"}, 2,
+       "prog.hex: linha 1: registro tipo 04 nao aceito pela placa, so 00 e 01 (gere o arquivo com: srec_cat "
        "ENTRADA -intel -o SAIDA.hex -intel -address-length=2 -disable=exec_start_address)"},
-      {"not a record", good + "hello\r\n" + end, "--batch", 2, "linha 2: nao e um registro Intel HEX"},
-      {"a NUL", good + std::string(":00\0\n", 5) + end, "--batch", 2, "linha 2: byte 0x00"},
-      {"no end record", good + good, "--batch", 4, "fim do arquivo sem registro 01 (0 linhas enviadas)"},
+      {"not a record", good + "hello\r\n" + end, {"--batch"}, 2, "prog.hex: linha 2: nao e um registro Intel HEX"},
+      {"a NUL", good + std::string(":00\0\n", 5) + end, {"--batch"}, 2, "prog.hex: linha 2: byte 0x00"},
+      {"no end record", good + good, {"--batch"}, 4, "prog.hex: fim do arquivo sem registro 01 (0 linhas enviadas)"},
+      {"an --answer of two characters", good + end, {"--answer", "\\r\\n"}, 2,
+       "--answer: o TEXTO deve dar 3 caracteres; uso: --answer TEXTO (3 caracteres; \\r, \\n e "
+       "\\xHH valem)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     write_file(dir.file("prog.hex"), c.text);
-    EXPECT_EQ(run_to_end({}, {"{port}", "prog.hex", c.option}), c.status) << term->status_text();
-    EXPECT_EQ(term->errors(), "xagterm: prog.hex: " + c.reason + "\n");
+    std::vector<std::string> args{"{port}", "prog.hex"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    EXPECT_EQ(run_to_end({}, args), c.status) << term->status_text();
+    EXPECT_EQ(term->errors(), "xagterm: " + c.reason + "\n");
     EXPECT_EQ(printable(term->console()), "");  // no banner: the port was never opened
     EXPECT_EQ(printable(sent_down_the_line()), "");
   }
