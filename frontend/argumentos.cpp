@@ -52,10 +52,47 @@ bool e_opcao(const char* a, Argumentos& r) {
     r.lote = true;
   } else if (igual(a, "--no-reconnect")) {
     r.reconecta = false;
+  } else if (igual(a, "--fast")) {
+    r.rapido = true;
   } else {
     return false;
   }
   return true;
+}
+
+int valor_hex(char c) {
+  if (digito(c)) return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// --answer TEXT: exactly three characters once \r, \n and \xHH are read.
+void le_resposta(const char* texto, Argumentos& r) {
+  r.julga_resposta = true;
+  r.erro_resposta = nullptr;
+  if (texto == nullptr) {
+    r.erro_resposta = "falta o TEXTO";
+    return;
+  }
+  int n = 0;
+  for (const char* p = texto; *p != '\0'; ++n) {
+    int c = static_cast<unsigned char>(*p++);
+    if (c == '\\') {
+      c = *p == 'r' ? '\r' : *p == 'n' ? '\n' : -1;
+      if (*p == 'x' && valor_hex(p[1]) >= 0 && valor_hex(p[2]) >= 0) {
+        c = valor_hex(p[1]) * 16 + valor_hex(p[2]);
+        p += 2;
+      }
+      if (c < 0) {
+        r.erro_resposta = "escape desconhecido (valem \\r, \\n e \\xHH)";
+        return;
+      }
+      ++p;
+    }
+    if (n < 3) r.resposta[n] = static_cast<unsigned char>(c);
+  }
+  if (n != 3) r.erro_resposta = "o TEXTO deve dar 3 caracteres";
 }
 
 // Takes argv[i] into r; returns what it was.
@@ -64,6 +101,10 @@ Tipo le_um(int argc, char** argv, int i, Argumentos& r) {
   if (igual(a, "--log")) {
     r.falta_registo = i + 1 >= argc;
     if (!r.falta_registo) r.registo = argv[i + 1];
+    return opcao_com_valor;
+  }
+  if (igual(a, "--answer")) {
+    le_resposta(i + 1 < argc ? argv[i + 1] : nullptr, r);
     return opcao_com_valor;
   }
   if (e_opcao(a, r)) return opcao;

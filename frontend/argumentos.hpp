@@ -15,6 +15,7 @@ struct Argumentos {
   bool rapido = false;            // --fast: whole lines, echoes read as they come
   unsigned char resposta[3] = {}; // --answer TEXT: the answer to a line the board took
   bool julga_resposta = false;    // --answer was given
+  const char* erro_resposta = nullptr;  // why --answer's TEXT was refused
 };
 
 

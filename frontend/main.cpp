@@ -8,6 +8,7 @@
 #include "saida/saida.hpp"
 #include "frontend/terminal.hpp"
 #include "platform/plataforma.hpp"
+#include "programming/confere.hpp"
 #include "programming/upload.hpp"
 #include "serial/porta.hpp"
 
@@ -16,8 +17,8 @@ namespace {
 // Exit statuses.
 constexpr int sai_bem = 0;
 constexpr int sai_porta = 1;       // the port (or the --log file) could not be used
-constexpr int sai_arquivo = 2;     // --batch: the hex file could not be read, or none was named
-constexpr int sai_sem_eco = 3;     // --batch: no echo, no answer, or the line lost
+constexpr int sai_arquivo = 2;     // the hex file could not be read or was refused, or none was named
+constexpr int sai_sem_eco = 3;     // --batch: no echo or a wrong one, no answer or another, the line lost
 constexpr int sai_sem_fim = 4;     // --batch: the file ended with no end record
 
 const char uso[] =
@@ -37,6 +38,12 @@ const char uso[] =
     "  --log ARQUIVO    acrescenta ao ARQUIVO tudo o que aparece, mensagens de erro\n"
     "                   inclusive\n"
     "  --no-reconnect   quando a linha cai, nao espera que ela volte\n"
+    "  --fast           envia cada linha inteira e le os ecos conforme chegam, bem\n"
+    "                   mais rapido, para placas que ecoam cada caractere ao\n"
+    "                   recebe-lo; numa placa que nao acompanha, o eco que falta ou\n"
+    "                   vem errado e relatado e nada mais e enviado\n"
+    "  --answer TEXTO   a resposta de 3 caracteres da placa a uma linha aceita\n"
+    "                   (\\r, \\n, \\xHH valem), ex.: '.\\r\\n'; outra interrompe o envio\n"
     "  --list           lista as portas seriais presentes\n"
     "  --version        mostra a versao\n"
     "  -h, --help       mostra este texto\n"
@@ -52,13 +59,16 @@ const char uso[] =
     "Estado de saida:\n"
     "  0  fim normal (Ctrl-X, H); com --batch, arquivo enviado e respondido\n"
     "  1  a porta, ou o arquivo de --log, nao abriu\n"
-    "  2  --batch: o arquivo hex nao abriu ou nao foi lido, ou faltou\n"
-    "  3  --batch: caractere sem eco, linha sem resposta ou linha perdida\n"
+    "  2  o arquivo hex nao abriu, nao foi lido ou foi recusado na conferencia\n"
+    "     (--batch, --fast), ou faltou; uso errado de --answer\n"
+    "  3  --batch: caractere sem eco ou com eco errado, linha sem resposta ou\n"
+    "     com outra resposta, ou linha perdida\n"
     "  4  --batch: o arquivo acabou sem registro 01\n"
     "\n"
     "Exemplos:\n"
     "  xagterm /dev/ttyUSB0 b=115200\n"
     "  xagterm /dev/ttyUSB0 b=115200 programa.hex --batch\n"
+    "  xagterm /dev/ttyUSB0 b=115200 programa.hex --batch --fast --answer '.\\r\\n'\n"
     "  xagterm /dev/ttyUSB0 b=115200 --log sessao.log\n"
     "  xagterm /dev/ttyUSB0 --no-reconnect\n";
 
@@ -90,6 +100,16 @@ int status_do_envio(int resultado) {
   }
 }
 
+// How uploads are checked and paced, from the options.
+void ajusta_envio(const Argumentos& args) {
+  modo_envio.confere_arquivo = args.lote || args.rapido;
+  modo_envio.confere_eco = args.lote || args.rapido;
+  modo_envio.rapido = args.rapido;
+  modo_envio.progresso = args.lote && plat::erro_terminal();
+  modo_envio.julga_resposta = args.julga_resposta;
+  std::memcpy(modo_envio.resposta, args.resposta, sizeof modo_envio.resposta);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -112,6 +132,11 @@ int main(int argc, char** argv) {
     relata("--log sem nome de arquivo; uso: --log ARQUIVO");
     return sai_arquivo;
   }
+  if (args.erro_resposta != nullptr) {
+    relata("--answer: %s; uso: --answer TEXTO (3 caracteres; \\r, \\n e \\xHH valem)",
+           args.erro_resposta);
+    return sai_arquivo;
+  }
   if (args.registo != nullptr && !registo_abre(args.registo)) {
     relata("%s: %s", args.registo, std::strerror(errno));
     return sai_porta;
@@ -120,6 +145,15 @@ int main(int argc, char** argv) {
   if (args.lote && args.arquivo == nullptr) {
     relata("--batch sem arquivo hex; uso: xagterm --batch PORTA [b=TAXA] ARQUIVO.hex");
     return sai_arquivo;
+  }
+
+  ajusta_envio(args);
+  // A file the board would not take is refused before the port is opened:
+  // opening it may already reset the board.
+  if (modo_envio.confere_arquivo && args.arquivo != nullptr) {
+    int linhas = 0;
+    int conferido = confere_hex(args.arquivo, linhas);
+    if (conferido != 0) return status_do_envio(conferido);
   }
 
   hcom = AbreComm(args.porta, args.baud);

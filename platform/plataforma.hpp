@@ -22,6 +22,20 @@ inline constexpr Porta porta_invalida = -1;  // INVALID_HANDLE_VALUE, all bits s
 // and the finest timer resolution is asked for (given back at exit).
 void processo_inicia();
 
+// Ctrl-C and SIGTERM (Windows: Ctrl-C, Ctrl-Break) while an upload runs:
+// between interrupcao_segura(true) and (false) they no longer end the
+// program at once but are noted, so the upload can say where it stopped.
+// Switching it off with one noted ends the program as that signal does.
+void interrupcao_segura(bool liga);
+
+// True once such a signal has been noted since interrupcao_segura(true).
+bool interrompido();
+
+// Ends the program as the noted signal (Ctrl-C when none) would have ended
+// it without interrupcao_segura: console restored, then death by that signal
+// (Windows: exit status STATUS_CONTROL_C_EXIT).
+[[noreturn]] void termina_pela_interrupcao();
+
 // --- serial port -----------------------------------------------------------
 
 // Opens the named port for reading and writing, exclusively (no other program

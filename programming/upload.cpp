@@ -1,11 +1,14 @@
 #include "programming/upload.hpp"
 
-#include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "saida/saida.hpp"
 #include "platform/plataforma.hpp"
+#include "programming/confere.hpp"
+#include "programming/linha_hex.hpp"
+#include "programming/progresso.hpp"
+#include "saida/saida.hpp"
 #include "serial/troca.hpp"
 
 ModoEnvio modo_envio;
@@ -13,71 +16,102 @@ ModoEnvio modo_envio;
 namespace {
 
 constexpr int polls_por_resposta = 500;
+constexpr int prazo_da_resposta_ms = 500;
 constexpr int caracteres_de_resposta = 3;
-// The longest Intel HEX record (255 data bytes) is 521 characters; with its
-// line end and room to spare a line may hold 600, and the NUL.
-constexpr int tamanho_linha = 601;
 
-enum Status { nao_abriu = -1, fim_enviado = 0, sem_fim = 1, sem_eco = 2, segue = 3 };
-
-enum Leitura { lida, fim_do_arquivo, longa_demais, falhou };
+enum Status { nao_abriu = -1, fim_enviado = 0, sem_fim = 1, sem_eco = 2, segue = 3, interrompido = 4 };
 
 // Characters 7 and 8 (the ':' is 0) hold the record type; "01" ends the file.
 bool registro_de_fim(const char* linha) {
   return std::strlen(linha) > 8 && linha[7] == '0' && linha[8] == '1';
 }
 
-// Opens the hex file; says why it cannot, on standard error.
-std::FILE* abre_hex(const char* path) {
-  bool nao_comum = false;
-  std::FILE* f = plat::arquivo_abre(path, nao_comum);
-  if (f == nullptr && nao_comum) {
-    erro_de(path, "nao e um arquivo comum");
-  } else if (f == nullptr) {
-    erro_sistema(path, errno);
+// The upload's outcome on standard error, in place of the progress line.
+void desfecho(const char* formato, ...) __attribute__((format(printf, 1, 2)));
+void desfecho(const char* formato, ...) {
+  char texto[512];
+  std::va_list args;
+  va_start(args, formato);
+  std::vsnprintf(texto, sizeof texto, formato, args);
+  va_end(args);
+  progresso_apaga();
+  relata("%s", texto);
+}
+
+// Lockstep: each character waits for its echo before the next one goes.
+// Returns 0, or the character (from 1) whose echo was missing or wrong.
+int envia_em_passo(const char* linha, int n, int& eco) {
+  for (int i = 0; i < n; ++i) {
+    int c = static_cast<unsigned char>(linha[i]);
+    eco = escreve_ser(c);
+    if (plat::interrompido()) return i + 1;
+    if (eco < 0 || (modo_envio.confere_eco && eco != c)) return i + 1;
   }
-  return f;
+  return 0;
 }
 
-// Reads the next whole line with its line end. A line that meets the end of
-// the file (the last one, with no line end) is not taken.
-Leitura le_linha_hex(std::FILE* f, char* linha) {
-  linha[tamanho_linha - 1] = '\1';  // becomes NUL only when the buffer fills
-  bool leu = std::fgets(linha, tamanho_linha, f) != nullptr;
-  if (std::feof(f)) return fim_do_arquivo;
-  if (!leu) return falhou;
-  bool cheia = linha[tamanho_linha - 1] == '\0' && linha[tamanho_linha - 2] != '\n';
-  if (!cheia) return lida;
-  // 600 characters and no line end yet: too long, unless the file ends here.
-  int c = std::fgetc(f);
-  if (c != EOF) return longa_demais;
-  return std::feof(f) ? fim_do_arquivo : falhou;
-}
-
-// Waits for the device's answer to a line and shows it.
-bool mostra_resposta() {
+// The device's three answer characters, each shown as it comes.
+bool recebe_resposta(unsigned char* resposta) {
   for (int i = 0; i < caracteres_de_resposta; ++i) {
-    int c = espera(polls_por_resposta);
+    int c = modo_envio.rapido ? espera_ms(prazo_da_resposta_ms) : espera(polls_por_resposta);
     if (c < 0) return false;
     mostra_byte(c);
+    resposta[i] = static_cast<unsigned char>(c);
   }
   return true;
 }
 
+// The answer as --answer takes it: \r, \n and \xHH for what is not plain.
+void escreve_resposta(const unsigned char* resposta, char* texto) {
+  for (int i = 0; i < caracteres_de_resposta; ++i) {
+    unsigned char c = resposta[i];
+    if (c == '\r') {
+      texto += std::sprintf(texto, "\\r");
+    } else if (c == '\n') {
+      texto += std::sprintf(texto, "\\n");
+    } else if (c < 0x20 || c > 0x7E || c == '\\' || c == '"') {
+      texto += std::sprintf(texto, "\\x%02X", c);
+    } else {
+      *texto++ = static_cast<char>(c);
+    }
+  }
+  *texto = '\0';
+}
+
 // Sends one line and takes its answer. Returns segue when the upload goes
 // on, else its result, said on standard error.
-int envia_registro(const char* path, const char* linha, int numero) {
-  int caractere = envia_texto(linha);
+int envia_registro(const char* path, const char* linha, int n, int numero) {
+  int eco = -1;
+  int caractere = modo_envio.rapido ? envia_linha_inteira(linha, n, modo_envio.confere_eco, eco)
+                                    : envia_em_passo(linha, n, eco);
+  if (plat::interrompido()) return interrompido;
+  if (caractere > 0 && eco < 0) {
+    desfecho("%s: linha %d, caractere %d sem eco", path, numero, caractere);
+    return sem_eco;
+  }
   if (caractere > 0) {
-    relata("%s: linha %d, caractere %d sem eco", path, numero, caractere);
+    desfecho("%s: linha %d, caractere %d: eco 0x%02X em vez de 0x%02X", path, numero, caractere, eco,
+             static_cast<unsigned char>(linha[caractere - 1]));
     return sem_eco;
   }
-  if (!mostra_resposta()) {
-    relata("%s: linha %d sem resposta", path, numero);
+  unsigned char resposta[caracteres_de_resposta];
+  bool veio = recebe_resposta(resposta);
+  if (plat::interrompido()) return interrompido;
+  if (!veio) {
+    desfecho("%s: linha %d sem resposta", path, numero);
     return sem_eco;
   }
+  if (modo_envio.julga_resposta && std::memcmp(resposta, modo_envio.resposta, caracteres_de_resposta) != 0) {
+    char veio_texto[16];
+    char esperada[16];
+    escreve_resposta(resposta, veio_texto);
+    escreve_resposta(modo_envio.resposta, esperada);
+    desfecho("%s: linha %d: resposta \"%s\", esperada \"%s\"", path, numero, veio_texto, esperada);
+    return sem_eco;
+  }
+  progresso_linha(numero);
   if (registro_de_fim(linha)) {
-    relata("%s: %d linhas enviadas", path, numero);
+    desfecho("%s: %d linhas enviadas", path, numero);
     return fim_enviado;
   }
   return segue;
@@ -85,43 +119,65 @@ int envia_registro(const char* path, const char* linha, int numero) {
 
 // Line by line until the answered end record, or the first failure.
 int envia_linhas(std::FILE* f, const char* path) {
-  char linha[tamanho_linha];
+  char linha[tamanho_linha_hex];
   for (int numero = 1;; ++numero) {
-    switch (le_linha_hex(f, linha)) {
-      case fim_do_arquivo:
-        relata("%s: fim do arquivo sem registro 01 (%d linhas enviadas)", path, numero - 1);
-        return sem_fim;
-      case falhou:  // a read error before the end: never send the last line again
-        erro_sistema(path, errno);
-        return nao_abriu;
-      case longa_demais:
-        relata("%s: linha %d longa demais", path, numero);
-        return nao_abriu;
-      case lida:
-        break;
+    int n = 0;
+    Leitura leitura = le_linha_hex(f, linha, n);
+    if (leitura == fim_do_arquivo) {
+      desfecho("%s: fim do arquivo sem registro 01 (%d linhas enviadas)", path, numero - 1);
+      return sem_fim;
+    }
+    if (leitura != lida) {  // a read error: never send the last line again
+      progresso_apaga();
+      relata_leitura(path, numero, leitura);
+      return nao_abriu;
     }
     // What the device said before the upload is shown, not taken as echoes.
     if (numero == 1) mostra_pendentes();
-    int status = envia_registro(path, linha, numero);
+    int status = envia_registro(path, linha, n, numero);
+    if (status == interrompido) {
+      desfecho("%s: interrompido na linha %d (%d linhas enviadas)", path, numero, numero - 1);
+      return interrompido;
+    }
     if (status != segue) return status;
   }
 }
 
 // A name ends at its first byte that is 0x20 or less taken as signed 8 bits:
 // a space, a control character, the line end, or any byte from 0x80 up.
+// What is cut off is said, unless it is only blanks.
 void corta_nome(char* nome) {
-  while (static_cast<signed char>(*nome) > 0x20) ++nome;
-  *nome = '\0';
+  char* fim = nome;
+  while (static_cast<signed char>(*fim) > 0x20) ++fim;
+  const char* resto = fim;
+  while (*resto == ' ' || *resto == '\t') ++resto;
+  if (*resto != '\0') relata("nome cortado: \"%s\" -> \"%.*s\"", nome, static_cast<int>(fim - nome), nome);
+  *fim = '\0';
+}
+
+// The upload proper, the fine timer held and Ctrl-C noted meanwhile.
+int envia_aberto(std::FILE* f, const char* path, int linhas) {
+  plat::TemporizadorFino fino;
+  plat::interrupcao_segura(true);
+  progresso_inicia(modo_envio.progresso ? linhas : 0);
+  int status = envia_linhas(f, path);
+  std::fclose(f);
+  if (status == interrompido) plat::termina_pela_interrupcao();
+  plat::interrupcao_segura(false);
+  return status;
 }
 
 }  // namespace
 
 int envia_hex(const char* path) {
+  int linhas = 0;
+  if (modo_envio.confere_arquivo) {
+    int conferido = confere_hex(path, linhas);
+    if (conferido != 0) return conferido;
+  }
   std::FILE* f = abre_hex(path);
   if (f == nullptr) return nao_abriu;
-  int status = envia_linhas(f, path);
-  std::fclose(f);
-  return status;
+  return envia_aberto(f, path, linhas);
 }
 
 int envia_hex_digitado(char* buf, std::size_t tamanho) {

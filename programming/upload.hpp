@@ -16,14 +16,20 @@ struct ModoEnvio {
 };
 extern ModoEnvio modo_envio;
 
-// Sends the file line by line (whole lines of up to 600 characters), every
-// character echo-checked, and shows the device's three answer characters
-// after each line. Stops after the answered end-of-file record (type 01).
-// How it ended is said in one line on standard error. Returns:
-//   -1 the file cannot be opened or read, or a line is longer than 600
+// Sends the file line by line (whole lines of up to 600 characters before
+// the line end), every character echo-checked, and shows the device's three
+// answer characters after each line. Stops after the answered end-of-file
+// record (type 01). With modo_envio.confere_arquivo the whole file is checked
+// first, and nothing is sent from a file that fails. How it ended is said in
+// one line on standard error. Ctrl-C meanwhile stops it where it is, says so
+// and ends the program as Ctrl-C does. Returns:
+//   -1 the file cannot be opened or read, a line is longer than 600 or holds
+//      a byte 0x00, or (checked) a line is no record the board takes
 //    0 the end-of-file record was sent and answered
 //    1 the file ended before such a record
-//    2 a character was not echoed, or an answer character did not come
+//    2 a character was not echoed (or, with confere_eco, echoed wrong), an
+//      answer character did not come, or (julga_resposta) the answer was
+//      another
 int envia_hex(const char* path);
 
 // Ctrl-U: asks for a file name, reads it as an ordinary typed line into buf

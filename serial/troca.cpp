@@ -84,3 +84,77 @@ void esperares() {
     } while (lidos == bytes_por_leitura);
   }
 }
+
+namespace {
+
+constexpr int prazo_do_eco_ms = 50;
+constexpr std::int64_t us_por_ms = 1000;
+
+// Blocks until a byte is waiting or `prazo` has come. False when the time ran
+// out, the line is gone or the wait was interrupted.
+bool aguarda_byte(std::int64_t prazo) {
+  for (;;) {
+    if (plat::interrompido()) return false;
+    std::int64_t falta = prazo - plat::agora_us();
+    if (falta <= 0) return false;
+    int ms = static_cast<int>((falta + us_por_ms - 1) / us_por_ms);
+    unsigned ev = plat::aguarda(hcom, plat::ev_linha, ms);
+    if ((ev & plat::ev_perdida) != 0) return false;
+    if ((ev & plat::ev_linha) != 0) return true;
+  }
+}
+
+// Shows echoes as escreve_ser does: every byte but 0x00.
+void mostra_ecos(const unsigned char* buf, int n) {
+  int inicio = 0;
+  for (int i = 0; i <= n; ++i) {
+    if (i < n && buf[i] != 0) continue;
+    if (i > inicio) mostra_bytes(buf + inicio, static_cast<std::size_t>(i - inicio));
+    inicio = i + 1;
+  }
+}
+
+// The first of the n echoes that differs from its byte, or n.
+int primeiro_diferente(const unsigned char* ecos, const char* texto, int n) {
+  for (int i = 0; i < n; ++i) {
+    if (ecos[i] != static_cast<unsigned char>(texto[i])) return i;
+  }
+  return n;
+}
+
+}  // namespace
+
+int espera_ms(int ms) {
+  mostra_adiado();
+  std::int64_t prazo = plat::agora_us() + ms * us_por_ms;
+  unsigned char c = 0;
+  for (;;) {
+    if (plat::porta_le_disponivel(hcom, &c, 1) == 1) return c;
+    if (!aguarda_byte(prazo)) return -1;
+  }
+}
+
+int envia_linha_inteira(const char* texto, int n, bool confere, int& eco) {
+  mostra_adiado();
+  eco = -1;
+  int escritos = plat::porta_escreve(hcom, reinterpret_cast<const unsigned char*>(texto), n);
+  std::int64_t prazo = plat::agora_us() + prazo_do_eco_ms * us_por_ms;
+  unsigned char ecos[bytes_disponiveis_por_leitura];
+  int vindos = 0;
+  while (vindos < escritos) {
+    int lidos = plat::porta_le_disponivel(hcom, ecos, escritos - vindos);
+    if (lidos <= 0) {
+      if (!aguarda_byte(prazo)) return vindos + 1;
+      continue;
+    }
+    int certos = confere ? primeiro_diferente(ecos, texto + vindos, lidos) : lidos;
+    mostra_ecos(ecos, certos < lidos ? certos + 1 : lidos);
+    if (certos < lidos) {
+      eco = ecos[certos];
+      return vindos + certos + 1;
+    }
+    vindos += lidos;
+    prazo = plat::agora_us() + prazo_do_eco_ms * us_por_ms;
+  }
+  return escritos < n ? escritos + 1 : 0;
+}

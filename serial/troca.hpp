@@ -29,3 +29,17 @@ void mostra_pendentes();
 // Copies the device's reply to the console: ten passes of a 10 ms pause and
 // a read of up to 20 bytes, a pass going on while its reads come back full.
 void esperares();
+
+// Waits up to ms milliseconds for one byte, blocking on the port (no fixed
+// pauses). Returns the byte (0..255), or -1 when none came or the wait was
+// cut short by an interruption (plat::interrompido).
+int espera_ms(int ms);
+
+// Writes the n bytes of texto whole, then reads their echoes as they come:
+// the first within 50 ms of the write, each next within 50 ms of the one
+// before. The echoes are shown as escreve_ser shows them (0x00 is not). With
+// `confere`, an echo that differs from its byte stops the reading. Returns 0,
+// or the position (from 1) of the character whose echo did not come (eco is
+// then -1) or differed (eco is the byte that came). An interruption stops the
+// reading as a missing echo does.
+int envia_linha_inteira(const char* texto, int n, bool confere, int& eco);

@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <csignal>
+
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,8 +95,45 @@ class UploadTest : public SessionTest {
     return img;
   }
 
+  // xagterm on xagsim with standard input at its end and the arguments
+  // given, to its end; returns the exit status.
+  int run_to_end(std::vector<std::string> sim_options, const std::vector<std::string>& args,
+                 bool errors_on_console = false) {
+    std::remove(dir.file("wire.log").c_str());
+    sim_options.insert(sim_options.end(), {"--log", dir.file("wire.log")});
+    Launch launch;
+    launch.argv = xagterm_on_xagsim(sim_options, args);
+    if (errors_on_console) {  // standard error on the console's terminal too
+      launch.argv.insert(launch.argv.begin(), {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1"});
+    }
+    launch.directory = dir.path();
+    launch.keyboard = false;
+    term = std::make_unique<Program>(launch);
+    EXPECT_TRUE(ends(*term));
+    return term->exit_code();
+  }
+
   HexFile file;
 };
+
+// Every line the device received was sent only after the answer to the one
+// before it had come; empty when so.
+std::string line_before_answer(const std::vector<LoggedByte>& log) {
+  std::string since_line_end;  // what the device sent since the last line end it received
+  bool after_line_end = false;
+  for (const auto& b : log) {
+    if (!b.from_xagterm) {
+      since_line_end += static_cast<char>(b.value);
+      continue;
+    }
+    if (after_line_end && since_line_end.find(".\r\n") == std::string::npos) {
+      return "a line went before the answer, after: " + printable(since_line_end);
+    }
+    after_line_end = b.value == '\n';
+    if (after_line_end) since_line_end.clear();
+  }
+  return "";
+}
 
 // --- a device played by the test -------------------------------------------
 
@@ -205,7 +244,8 @@ TEST_F(UploadTest, TypedFileNameIsSentUpToTheFirstSpace) {
   ASSERT_NO_FATAL_FAILURE(type_file_name("prog.hex and the rest"));
   ASSERT_TRUE(term->console_shows(crlf(end_record() + "\n.\r\n"))) << printable(term->console());
   ASSERT_NO_FATAL_FAILURE(quit());
-  EXPECT_EQ(term->errors(), file.sent_report("prog.hex"));
+  EXPECT_EQ(term->errors(), "xagterm: nome cortado: \"prog.hex and the rest\" -> \"prog.hex\"\n" +
+                               file.sent_report("prog.hex"));
   // Ctrl-U goes down the line too, like every key.
   EXPECT_EQ(printable(sent_down_the_line()), printable(kCtrlU + file.sent() + kCtrlX));
 }
@@ -264,6 +304,135 @@ TEST_F(UploadTest, GeneratedImageSurvivesTheRoundTrip) {
   ASSERT_NO_FATAL_FAILURE(quit());
   EXPECT_NE(term->errors().find(" linhas enviadas\n"), std::string::npos) << term->errors();
   EXPECT_EQ(image_written(), expected);
+}
+
+// --- files checked first, echoes compared, answers judged ------------------
+
+TEST_F(UploadTest, FileTheBoardWouldNotTakeIsRefusedBeforeThePortOpens) {
+  if (kXagsim.empty()) GTEST_SKIP() << "xagsim is not built";
+  const std::string good = record(0x00, 0x0100, "\x01\x02") + "\n";
+  const std::string end = end_record() + "\n";
+  struct Case {
+    const char* what;
+    std::string text;
+    std::vector<std::string> options;
+    int status;
+    std::string reason;  // after "xagterm: "
+  };
+  const Case cases[] = {
+      {"wrong checksum", good + ":0201000001020A\n" + end, {"--batch"}, 2,
+       "prog.hex: linha 2: soma de verificacao 0A, esperada FA"},
+      {"type 04", ":020000040000FA\n" + good + end, {"--fast"}, 2,
+       "prog.hex: linha 1: registro tipo 04 nao aceito pela placa, so 00 e 01 (gere o arquivo com: srec_cat "
+       "ENTRADA -intel -o SAIDA.hex -intel -address-length=2 -disable=exec_start_address)"},
+      {"not a record", good + "hello\r\n" + end, {"--batch"}, 2, "prog.hex: linha 2: nao e um registro Intel HEX"},
+      {"a NUL", good + std::string(":00\0\n", 5) + end, {"--batch"}, 2, "prog.hex: linha 2: byte 0x00"},
+      {"no end record", good + good, {"--batch"}, 4, "prog.hex: fim do arquivo sem registro 01 (0 linhas enviadas)"},
+      {"an --answer of two characters", good + end, {"--answer", "\\r\\n"}, 2,
+       "--answer: o TEXTO deve dar 3 caracteres; uso: --answer TEXTO (3 caracteres; \\r, \\n e "
+       "\\xHH valem)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_file(dir.file("prog.hex"), c.text);
+    std::vector<std::string> args{"{port}", "prog.hex"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    EXPECT_EQ(run_to_end({}, args), c.status) << term->status_text();
+    EXPECT_EQ(term->errors(), "xagterm: " + c.reason + "\n");
+    EXPECT_EQ(printable(term->console()), "");  // no banner: the port was never opened
+    EXPECT_EQ(printable(sent_down_the_line()), "");
+  }
+}
+
+TEST_F(UploadTest, WrongEchoStopsTheUploadInStepAndWithFast) {
+  if (kXagsim.empty()) GTEST_SKIP() << "xagsim is not built";
+  // In step the first character goes alone; --fast sends its line whole.
+  const std::pair<const char*, std::string> cases[] = {{"--batch", ":"},
+                                                       {"--fast", file.first_line() + "\n"}};
+  for (const auto& [option, sent] : cases) {
+    SCOPED_TRACE(option);
+    EXPECT_EQ(run_to_end({"--garble", "1"}, {"{port}", "prog.hex", "--batch", option}), 3);
+    EXPECT_NE(term->errors().find("xagterm: prog.hex: linha 1, caractere 1: eco 0x"), std::string::npos)
+        << term->errors();
+    EXPECT_NE(term->errors().find(" em vez de 0x3A\n"), std::string::npos) << term->errors();
+    EXPECT_EQ(printable(sent_down_the_line()), printable(sent));
+  }
+}
+
+TEST_F(UploadTest, FastPutsTheSameBytesOnTheWireAndScreenAsInStep) {
+  if (kXagsim.empty()) GTEST_SKIP() << "xagsim is not built";
+  std::string wire_in_step;
+  std::string screen_in_step;
+  for (const bool fast : {false, true}) {
+    SCOPED_TRACE(fast ? "--fast" : "in step");
+    std::vector<std::string> args{"{port}", "prog.hex", "--batch"};
+    if (fast) args.push_back("--fast");
+    EXPECT_EQ(run_to_end({}, args), 0) << term->errors();
+    EXPECT_EQ(term->errors(), file.sent_report("prog.hex"));
+    EXPECT_EQ(line_before_answer(wire()), "");
+    if (!fast) {
+      wire_in_step = sent_down_the_line();
+      screen_in_step = after_banner();
+    }
+  }
+  EXPECT_EQ(printable(sent_down_the_line()), printable(wire_in_step));
+  EXPECT_EQ(printable(after_banner()), printable(screen_in_step));
+  EXPECT_EQ(printable(screen_in_step), printable(file.shown()));
+}
+
+TEST_F(UploadTest, ProgressOnlyWhenStandardErrorIsATerminal) {
+  if (kXagsim.empty()) GTEST_SKIP() << "xagsim is not built";
+  for (const bool on_terminal : {true, false}) {
+    SCOPED_TRACE(on_terminal ? "terminal" : "pipe");
+    EXPECT_EQ(run_to_end({"--answer-delay", "40"}, {"{port}", "prog.hex", "--batch"}, on_terminal), 0);
+    const std::string shown = on_terminal ? term->console() : term->errors();
+    EXPECT_EQ(shown.find("\r1 de 5 linhas, 20%, 0:00") != std::string::npos, on_terminal)
+        << printable(shown);
+    const std::string report = on_terminal ? crlf(file.sent_report("prog.hex")) : file.sent_report("prog.hex");
+    EXPECT_NE(shown.find(report), std::string::npos) << printable(shown);
+  }
+  EXPECT_EQ(term->errors(), file.sent_report("prog.hex"));
+}
+
+TEST_F(UploadTest, AnotherAnswerThanTheOneGivenStopsTheUpload) {
+  if (kXagsim.empty()) GTEST_SKIP() << "xagsim is not built";
+  // Unchecked, the wrong checksum of line 2 reaches the board, which says C.
+  std::string text = file.lines[0] + "\n" + file.lines[1] + "\n" + file.lines[4] + "\n";
+  text[text.find('\n') - 1] ^= 1;
+  write_file(dir.file("prog.hex"), text);
+  ASSERT_NO_FATAL_FAILURE(start_on_xagsim({}, {"{port}", "prog.hex", "--answer", "\\x2E\\r\\n"}));
+  ASSERT_TRUE(term->errors_show("\n")) << printable(term->errors());
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(term->errors(), "xagterm: prog.hex: linha 1: resposta \"C\\r\\n\", esperada \".\\r\\n\"\n");
+  EXPECT_EQ(printable(sent_down_the_line()), printable(text.substr(0, text.find('\n') + 1) + kCtrlX));
+}
+
+TEST_F(UploadTest, ALineOf600CharactersAndCrLfGoesWhole) {
+  if (kXagsim.empty()) GTEST_SKIP() << "xagsim is not built";
+  const std::string text = std::string(600, '6') + "\r\n" + end_record() + "\n";
+  write_file(dir.file("prog.hex"), text);
+  ASSERT_NO_FATAL_FAILURE(start_on_xagsim({}, {"{port}", "prog.hex"}));
+  ASSERT_TRUE(term->errors_show("\n", 4 * kPatience)) << printable(term->errors());
+  ASSERT_NO_FATAL_FAILURE(quit());
+  EXPECT_EQ(term->errors(), "xagterm: prog.hex: 2 linhas enviadas\n");
+  EXPECT_EQ(printable(sent_down_the_line()), printable(text + kCtrlX));
+}
+
+TEST_F(UploadTest, CtrlCMidUploadSaysWhereItStopped) {
+  ASSERT_NO_FATAL_FAILURE(start_on_xagsim({"--answer-delay", "100"}, {"{port}", "prog.hex"}));
+  ASSERT_TRUE(term->console_shows(crlf(file.first_line() + "\n.\r\n"))) << printable(term->console());
+  term->type(std::string(1, kCtrlC));
+  ASSERT_TRUE(ends(*term));
+  EXPECT_TRUE(term->exit_code() == 128 + SIGINT || term->killed_by() == SIGINT) << term->status_text();
+  expect_console_restored();
+  int line = 0;
+  int sent = -1;
+  const std::string said = term->errors().substr(term->errors().find("xagterm: "));
+  EXPECT_EQ(std::sscanf(said.c_str(), "xagterm: prog.hex: interrompido na linha %d (%d linhas enviadas)\n",
+                        &line, &sent), 2)
+      << said;
+  EXPECT_GE(line, 2) << printable(term->console());
+  EXPECT_EQ(sent, line - 1);
 }
 
 }  // namespace

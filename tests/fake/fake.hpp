@@ -70,4 +70,10 @@ int baud_configurado();
 // would wait forever, so the test's script is over.
 struct FimDoRoteiro {};
 
+// Ctrl-C: from `quando` on, an interruption is noted while an upload holds it
+// off (plat::interrupcao_segura); plat::termina_pela_interrupcao then throws
+// Interrompido instead of ending the test.
+void interrompe(Micros quando);
+struct Interrompido {};
+
 }  // namespace fake

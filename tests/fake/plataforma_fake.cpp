@@ -34,6 +34,8 @@ struct Estado {
   int baud = 0;
   bool falha_abrir = false;
   bool falha_configurar = false;
+  Micros interrompe_em = -1;  // Ctrl-C from this time on (-1: never)
+  bool segura = false;        // an upload holds interruptions off
 };
 
 Estado e;
@@ -261,6 +263,26 @@ void dorme_ate_us(std::int64_t instante) {
   if (instante <= e.relogio) return;
   e.dormido_us += instante - e.relogio;
   e.relogio = instante;
+}
+
+}  // namespace plat
+
+// --- Ctrl-C during an upload --------------------------------------------------
+
+namespace fake {
+void interrompe(Micros quando) { e.interrompe_em = quando; }
+}  // namespace fake
+
+namespace plat {
+
+void interrupcao_segura(bool liga) { e.segura = liga; }
+
+bool interrompido() { return e.segura && e.interrompe_em >= 0 && e.relogio >= e.interrompe_em; }
+
+void termina_pela_interrupcao() {
+  e.segura = false;
+  e.interrompe_em = -1;
+  throw fake::Interrompido{};
 }
 
 }  // namespace plat

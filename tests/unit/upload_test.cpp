@@ -151,8 +151,8 @@ struct Desfecho {
 };
 
 TEST_F(Upload, EveryOutcomeIsSaidOnceOnStandardError) {
-  const std::string cabe = std::string(598, '6') + "\r\n";    // 600 with its line end
-  const std::string longa = std::string(599, '6') + "\r\n";   // 601
+  const std::string cabe = std::string(600, '6') + "\r\n";    // 600 before its line end
+  const std::string longa = std::string(601, '6') + "\n";      // 601
   const std::string ultima = std::string(600, '6');           // 600, no line end
   const std::string todos = dados1 + dados2 + fim;
   const Desfecho casos[] = {
@@ -167,7 +167,10 @@ TEST_F(Upload, EveryOutcomeIsSaidOnceOnStandardError) {
       {"echoes stop in line 2", todos, 25, 2, "linha 2, caractere 7 sem eco",
        dados1 + dados2.substr(0, 7)},
       {"no answer", todos, -1, 2, "linha 1 sem resposta", dados1},
-      {"a 601-character line", dados1 + longa + fim, 1000, -1, "linha 2 longa demais", dados1},
+      {"a 601-character line", dados1 + longa + fim, 1000, -1,
+       "linha 2: longa demais (mais de 600 caracteres)", dados1},
+      {"a line with a NUL", dados1 + std::string(":00\0\r\n", 6) + fim, 1000, -1,
+       "linha 2: byte 0x00", dados1},
   };
   for (const Desfecho& d : casos) {
     SCOPED_TRACE(d.caso);
@@ -248,19 +251,23 @@ TEST_F(UploadDigitado, NameEndsAtTheFirstSpaceOrControlCharacter) {
   ArquivoTemporario f("p.hex", fim);
   dispositivo_que_responde();
   const std::string enviado = "xagterm: " + f.caminho() + ": 1 linhas enviadas\n";
-  EXPECT_EQ(digita(f.caminho() + " extra words\n"), enviado);
+  const std::string cortado = "xagterm: nome cortado: \"" + f.caminho();
+  EXPECT_EQ(digita(f.caminho() + " extra words\n"),
+            cortado + " extra words\" -> \"" + f.caminho() + "\"\n" + enviado);
   EXPECT_EQ(resultado, 0);
-  EXPECT_EQ(digita(f.caminho() + "\tx\n"), enviado);
+  EXPECT_EQ(digita(f.caminho() + "\tx\n"), cortado + "\tx\" -> \"" + f.caminho() + "\"\n" + enviado);
   EXPECT_EQ(resultado, 0);
+  EXPECT_EQ(digita(f.caminho() + "  \n"), enviado);  // blanks alone are cut without a word
 }
 
 TEST_F(UploadDigitado, ALeadingSpaceGivesAnEmptyName) {
-  EXPECT_EQ(digita(" p.hex\n"), "No such file or directory\n");
+  EXPECT_EQ(digita(" p.hex\n"), "xagterm: nome cortado: \" p.hex\" -> \"\"\nNo such file or directory\n");
   EXPECT_EQ(resultado, -1);
 }
 
 TEST_F(UploadDigitado, BytesFrom0x80UpEndTheNameBut0x7FDoesNot) {
-  EXPECT_EQ(digita("ab\xE7""d.hex\n"), "ab: No such file or directory\n");
+  EXPECT_EQ(digita("ab\xE7""d.hex\n"),
+            "xagterm: nome cortado: \"ab\xE7""d.hex\" -> \"ab\"\nab: No such file or directory\n");
   EXPECT_EQ(digita("ab\x7F""d.hex\n"), "ab\x7F""d.hex: No such file or directory\n");
 }
 
