@@ -177,19 +177,25 @@ bool relata_desconhecida(int argc, char** argv, int i) {
     relata("opcao desconhecida: %s; %s%s", a, d->dica, exemplo);
     return com_valor && valor == seguinte;
   }
+  const char* parecida = nullptr;
+  int menor = 3;  // a slip of one or two keys
   for (const char* o : opcoes) {
-    if (distancia(a, o) <= 2) {
-      relata("opcao desconhecida: %s; quis dizer %s?", a, o);
-      return false;
+    int d = distancia(a, o);
+    if (d < menor) {
+      menor = d;
+      parecida = o;
     }
+  }
+  if (parecida != nullptr) {
+    relata("opcao desconhecida: %s; quis dizer %s?", a, parecida);
+    return false;
   }
   relata("opcao desconhecida: %s; veja xagterm --help", a);
   return false;
 }
 
-// A second port or hex file, other than the first: reported.
+// A port or hex file named after another one: reported.
 bool outro(const char*& antes, const char* agora, const char* o_que) {
-  if (agora == nullptr || agora == Argumentos{}.porta) return false;
   if (antes == nullptr || std::strcmp(antes, agora) == 0) {
     antes = agora;
     return false;
@@ -221,6 +227,8 @@ bool confere_argumentos(int argc, char** argv) {
   const char* porta_antes = nullptr;
   const char* arquivo_antes = nullptr;
   for (int i = 1; i < argc; ++i) {
+    const char* porta_era = r.porta;
+    const char* arquivo_era = r.arquivo;
     Tipo tipo = le_um(argc, argv, i, r);
     if (tipo == opcao_com_valor) {
       ++i;
@@ -234,8 +242,8 @@ bool confere_argumentos(int argc, char** argv) {
       relata("%s: taxa fora de %d..%d, usando %d", argv[i], baud_minimo, baud_maximo, baud_padrao);
       recusou = recusou || lote;
     }
-    if (lote && (outro(porta_antes, r.porta, "mais de uma porta") ||
-                 outro(arquivo_antes, r.arquivo, "mais de um arquivo hex"))) {
+    if (lote && r.porta != porta_era && outro(porta_antes, r.porta, "mais de uma porta")) recusou = true;
+    if (lote && r.arquivo != arquivo_era && outro(arquivo_antes, r.arquivo, "mais de um arquivo hex")) {
       recusou = true;
     }
   }

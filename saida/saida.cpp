@@ -103,50 +103,33 @@ void formata(Texto& t, const char* formato, std::va_list args) {
     char spec[16];
     std::size_t k = 0;
     spec[k++] = *p++;
-    while (*p != '\0' && std::strchr("-+ #0123456789.hlzjt", *p) != nullptr && k < sizeof spec - 2) {
+    while (*p != '\0' && std::strchr("-+ #0123456789.l", *p) != nullptr && k < sizeof spec - 3) {
       spec[k++] = *p++;
     }
     char conversao = *p;
     if (conversao == '\0') break;
     ++p;
+    if (conversao == 's') {
+      poe_nome(t, va_arg(args, const char*));
+      continue;
+    }
+    // Integers are read as their own type and printed as long ("%ld").
+    const bool longo = std::memchr(spec, 'l', k) != nullptr;
+    const bool inteiro = std::strchr("diuxXo", conversao) != nullptr;
+    if (inteiro && !longo) spec[k++] = 'l';
     spec[k++] = conversao;
     spec[k] = '\0';
-    bool muito_longo = std::strstr(spec, "ll") != nullptr;
-    bool longo = !muito_longo && std::strchr(spec, 'l') != nullptr;
-    bool tamanho = std::strchr(spec, 'z') != nullptr;
-    char parte[64] = "";
-    switch (conversao) {
-      case 's': poe_nome(t, va_arg(args, const char*)); continue;
-      case '%': std::strcpy(parte, "%"); break;
-      case 'd':
-      case 'i':
-      case 'c':
-        if (muito_longo) {
-          std::snprintf(parte, sizeof parte, spec, va_arg(args, long long));
-        } else if (longo) {
-          std::snprintf(parte, sizeof parte, spec, va_arg(args, long));
-        } else if (tamanho) {
-          std::snprintf(parte, sizeof parte, spec, va_arg(args, std::size_t));
-        } else {
-          std::snprintf(parte, sizeof parte, spec, va_arg(args, int));
-        }
-        break;
-      case 'u':
-      case 'x':
-      case 'X':
-      case 'o':
-        if (muito_longo) {
-          std::snprintf(parte, sizeof parte, spec, va_arg(args, unsigned long long));
-        } else if (longo) {
-          std::snprintf(parte, sizeof parte, spec, va_arg(args, unsigned long));
-        } else if (tamanho) {
-          std::snprintf(parte, sizeof parte, spec, va_arg(args, std::size_t));
-        } else {
-          std::snprintf(parte, sizeof parte, spec, va_arg(args, unsigned));
-        }
-        break;
-      case 'p': std::snprintf(parte, sizeof parte, spec, va_arg(args, void*)); break;
-      default: std::snprintf(parte, sizeof parte, spec, va_arg(args, double)); break;
+    char parte[64] = "%";  // also what %% gives
+    if (conversao == 'd' || conversao == 'i') {
+      long v = longo ? va_arg(args, long) : va_arg(args, int);
+      std::snprintf(parte, sizeof parte, spec, v);
+    } else if (inteiro) {
+      unsigned long v = longo ? va_arg(args, unsigned long) : va_arg(args, unsigned);
+      std::snprintf(parte, sizeof parte, spec, v);
+    } else if (conversao == 'c') {
+      parte[0] = static_cast<char>(va_arg(args, int));
+    } else if (conversao != '%') {
+      std::snprintf(parte, sizeof parte, spec, va_arg(args, double));
     }
     poe(t, parte, std::strlen(parte));
   }

@@ -30,7 +30,7 @@ void em_inicio_de_linha();
 // text, on a line of its own that starts on a fresh console line. Whatever
 // the lengths, it ends with its last words and a line end: a %s longer than
 // 240 characters is shortened in the middle ("inicio...fim"). Conversions:
-// %s, %d, %i, %c, %u, %x, %X, %o (with l, ll, z), %p, %f, %g, %e, %%.
+// %s, %d, %i, %u, %x, %X, %o (with or without l), %c, %f, %g, %e, %%.
 void relata(const char* formato, ...) __attribute__((format(printf, 1, 2)));
 
 // A fixed text on standard error, as it stands (no prefix, no line end added).
