@@ -1,8 +1,11 @@
 #include "frontend/argumentos.hpp"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/plataforma.hpp"
 #include "saida/saida.hpp"
 
 namespace {
@@ -12,7 +15,7 @@ constexpr int baud_minimo = 300;
 constexpr int baud_maximo = 115200;
 
 // What one argument turned out to be.
-enum Tipo { ignorado, taxa, taxa_fora, porta, arquivo, opcao, opcao_com_valor };
+enum Tipo { ignorado, taxa, taxa_fora, porta, arquivo, opcao, opcao_com_valor, desconhecida };
 
 // The decimal value as atoi reads it (white space, a sign, digits), but a
 // value too large for an int stays out of range instead of wrapping into it.
@@ -108,6 +111,7 @@ Tipo le_um(int argc, char** argv, int i, Argumentos& r) {
     return opcao_com_valor;
   }
   if (e_opcao(a, r)) return opcao;
+  if (a[0] == '-') return desconhecida;
   Tipo tipo = ignorado;
   const char* sinal = std::strchr(a, '=');
   if (sinal != nullptr && a[0] == 'b') {
@@ -126,7 +130,111 @@ Tipo le_um(int argc, char** argv, int i, Argumentos& r) {
     r.arquivo = a;
     return tipo == taxa_fora ? taxa_fora : arquivo;
   }
+  if (tipo == ignorado && plat::porta_nomeia_dispositivo(a)) {  // ttyUSB0, ~/placa -> /dev/pts/3
+    r.porta = a;
+    return porta;
+  }
   return tipo;
+}
+
+// Another program's habit, and what says the same here: the hint, then
+// the option's value or `exemplo` when it has none.
+struct Dica {
+  const char* opcao;
+  const char* dica;
+  const char* exemplo;  // nullptr: the hint takes no value
+};
+
+constexpr Dica dicas[] = {
+    {"-b", "use b=", "TAXA"},
+    {"--baud", "use b=", "TAXA"},
+    {"-s", "use b=", "TAXA"},
+    {"--speed", "use b=", "TAXA"},
+    {"--baudrate", "use b=", "TAXA"},
+    {"-p", "de a porta sem opcao: xagterm ", "PORTA"},
+    {"--port", "de a porta sem opcao: xagterm ", "PORTA"},
+    {"-D", "de a porta sem opcao: xagterm ", "PORTA"},
+    {"--device", "de a porta sem opcao: xagterm ", "PORTA"},
+    {"-l", "use --log ARQUIVO", nullptr},
+};
+
+const char* const opcoes[] = {"--help", "--version", "--list", "--batch", "--no-reconnect",
+                              "--log", "--fast", "--answer"};
+
+// The edit distance of two short texts, counted up to 3.
+int distancia(const char* a, const char* b) {
+  constexpr int maximo = 32;
+  int na = static_cast<int>(std::strlen(a));
+  int nb = static_cast<int>(std::strlen(b));
+  if (na >= maximo || nb >= maximo) return 3;
+  int linha[maximo + 1];
+  for (int j = 0; j <= nb; ++j) linha[j] = j;
+  for (int i = 1; i <= na; ++i) {
+    int diagonal = linha[0];
+    linha[0] = i;
+    for (int j = 1; j <= nb; ++j) {
+      int acima = linha[j];
+      int troca = diagonal + (a[i - 1] == b[j - 1] ? 0 : 1);
+      linha[j] = std::min(std::min(acima + 1, linha[j - 1] + 1), troca);
+      diagonal = acima;
+    }
+  }
+  return std::min(linha[nb], 3);
+}
+
+// "-b 115200", "-b115200", "--baud=115200": the option and its value.
+const Dica* dica_de(const char* a, const char*& valor) {
+  for (const Dica& d : dicas) {
+    std::size_t n = std::strlen(d.opcao);
+    if (std::strncmp(a, d.opcao, n) != 0) continue;
+    if (a[n] == '\0') return &d;
+    if (a[n] == '=' || (d.opcao[1] != '-' && n == 2)) {
+      valor = a + n + (a[n] == '=' ? 1 : 0);
+      return &d;
+    }
+  }
+  return nullptr;
+}
+
+// An argument that starts with '-' and is no option: refused, with a hint
+// when it is another program's habit or a slip of the keys. True when the
+// next argument was the option's value ("-b 115200"), taken with it.
+bool relata_desconhecida(int argc, char** argv, int i) {
+  const char* a = argv[i];
+  const char* seguinte = i + 1 < argc ? argv[i + 1] : nullptr;
+  const char* valor = seguinte;
+  if (const Dica* d = dica_de(a, valor)) {
+    bool com_valor = d->exemplo != nullptr && valor != nullptr && valor[0] != '\0' && valor[0] != '-';
+    const char* exemplo = d->exemplo == nullptr ? "" : (com_valor ? valor : d->exemplo);
+    relata("opcao desconhecida: %s; %s%s", a, d->dica, exemplo);
+    return com_valor && valor == seguinte;
+  }
+  const char* parecida = nullptr;
+  int menor = 3;  // a slip of one or two keys
+  for (const char* o : opcoes) {
+    int d = distancia(a, o);
+    if (d < menor) {
+      menor = d;
+      parecida = o;
+    }
+  }
+  if (parecida != nullptr) {
+    relata("opcao desconhecida: %s; quis dizer %s?", a, parecida);
+    return false;
+  }
+  relata("opcao desconhecida: %s; veja xagterm --help", a);
+  return false;
+}
+
+// A port or hex file named after another one: reported.
+bool outro(const char*& antes, const char* agora, const char* o_que) {
+  if (antes == nullptr || std::strcmp(antes, agora) == 0) {
+    antes = agora;
+    return false;
+  }
+  relata("%s: %s e %s", o_que, antes, agora);
+  antes = agora;
+  return true;
 }
 
 }  // namespace
@@ -144,16 +252,33 @@ Argumentos le_argumentos(int argc, char** argv) {
   return r;
 }
 
-void avisa_argumentos(int argc, char** argv) {
+bool confere_argumentos(int argc, char** argv) {
+  const bool lote = le_argumentos(argc, argv).lote;
   Argumentos r;
+  bool recusou = false;
+  const char* porta_antes = nullptr;
+  const char* arquivo_antes = nullptr;
   for (int i = 1; i < argc; ++i) {
+    const char* porta_era = r.porta;
+    const char* arquivo_era = r.arquivo;
     Tipo tipo = le_um(argc, argv, i, r);
     if (tipo == opcao_com_valor) {
       ++i;
+    } else if (tipo == desconhecida) {
+      if (relata_desconhecida(argc, argv, i)) ++i;
+      recusou = true;
     } else if (tipo == ignorado) {
       relata("argumento ignorado: %s", argv[i]);
+      recusou = recusou || lote;
     } else if (tipo == taxa_fora) {
       relata("%s: taxa fora de %d..%d, usando %d", argv[i], baud_minimo, baud_maximo, baud_padrao);
+      recusou = recusou || lote;
+    }
+    if (lote && r.porta != porta_era && outro(porta_antes, r.porta, "mais de uma porta")) recusou = true;
+    if (lote && r.arquivo != arquivo_era && outro(arquivo_antes, r.arquivo, "mais de um arquivo hex")) {
+      recusou = true;
     }
   }
+  if (recusou) relata("uso: xagterm [%s] [b=TAXA] [ARQUIVO.hex] [opcoes]; veja xagterm --help", plat::ajuda_uso_porta());
+  return !recusou;
 }

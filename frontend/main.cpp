@@ -1,6 +1,5 @@
 // xagterm: a serial terminal, hex file uploader and programming menu for
 // boards with the XAG49 microcontroller.
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -17,33 +16,41 @@ namespace {
 // Exit statuses.
 constexpr int sai_bem = 0;
 constexpr int sai_porta = 1;       // the port (or the --log file) could not be used
-constexpr int sai_arquivo = 2;     // the hex file could not be read or was refused, or none was named
-constexpr int sai_sem_eco = 3;     // --batch: no echo or a wrong one, no answer or another, the line lost
+constexpr int sai_arquivo = 2;     // a refused argument; --batch: the hex file could not be read
+constexpr int sai_sem_eco = 3;     // --batch: no echo, no answer, or the line lost
 constexpr int sai_sem_fim = 4;     // --batch: the file ended with no end record
 
-const char uso[] =
-    "uso: xagterm [COMn | /dev/CAMINHO] [b=TAXA] [ARQUIVO.hex | ARQUIVO.ihx] [opcoes]\n"
+// The usage text, around the platform's own port names.
+const char uso_inicio[] = "uso: xagterm [";
+const char uso_argumentos[] =
+    "] [b=TAXA] [ARQUIVO.hex | ARQUIVO.ihx] [opcoes]\n"
     "\n"
     "Terminal serial, gravador de arquivos Intel HEX e menu de programacao para\n"
     "placas com o microcontrolador XAG49.\n"
     "\n"
-    "Argumentos, em qualquer ordem (o ultimo de cada tipo vale):\n"
-    "  COMn, comn, \\\\.\\COMn  porta serial n (no Linux COM1 e /dev/ttyS0); padrao COM1\n"
-    "  /dev/CAMINHO          porta serial pelo caminho: /dev/ttyUSB0, /dev/ttyACM0\n"
+    "Argumentos, em qualquer ordem (o ultimo de cada tipo vale):\n";
+const char uso_opcoes[] =
     "  b=TAXA                taxa de 300 a 115200 baud, 8N1; padrao 9600\n"
     "  ARQUIVO.hex, .ihx     arquivo Intel HEX enviado uma vez, logo ao iniciar\n"
     "\n"
+    "Um argumento que comeca com - e nao e uma opcao e recusado; com --batch,\n"
+    "tambem um argumento que seria ignorado, uma taxa fora da faixa e uma segunda\n"
+    "porta ou um segundo arquivo hex.\n"
+    "\n"
     "Opcoes:\n"
-    "  --batch          envia o arquivo e sai, sem terminal (para make e scripts)\n"
-    "  --log ARQUIVO    acrescenta ao ARQUIVO tudo o que aparece, mensagens de erro\n"
-    "                   inclusive\n"
+    "  --batch          envia o arquivo e sai, sem terminal (para make e scripts);\n"
+    "                   a saida padrao nunca segura o envio: o que ela nao aceita\n"
+    "                   na hora e descartado e contado no fim\n"
+    "  --fast           para uma placa cujo firmware devolve o eco de cada\n"
+    "                   caractere assim que chega: envia cada linha inteira e\n"
+    "                   confere os ecos; numa placa que nao acompanha, um eco que\n"
+    "                   falta ou difere e relatado e nada depois dele e enviado\n"
+    "  --answer TEXTO   os tres caracteres com que a placa responde a uma linha que\n"
+    "                   aceitou (escapes \\r, \\n, \\xHH); qualquer outra resposta\n"
+    "                   para o envio\n"
+    "  --log ARQUIVO    acrescenta ao ARQUIVO (um arquivo comum, ou novo) tudo o que\n"
+    "                   aparece, mensagens de erro inclusive\n"
     "  --no-reconnect   quando a linha cai, nao espera que ela volte\n"
-    "  --fast           envia cada linha inteira e le os ecos conforme chegam, bem\n"
-    "                   mais rapido, para placas que ecoam cada caractere ao\n"
-    "                   recebe-lo; numa placa que nao acompanha, o eco que falta ou\n"
-    "                   vem errado e relatado e nada mais e enviado\n"
-    "  --answer TEXTO   a resposta de 3 caracteres da placa a uma linha aceita\n"
-    "                   (\\r, \\n, \\xHH valem), ex.: '.\\r\\n'; outra interrompe o envio\n"
     "  --list           lista as portas seriais presentes\n"
     "  --version        mostra a versao\n"
     "  -h, --help       mostra este texto\n"
@@ -58,19 +65,41 @@ const char uso[] =
     "\n"
     "Estado de saida:\n"
     "  0  fim normal (Ctrl-X, H); com --batch, arquivo enviado e respondido\n"
-    "  1  a porta, ou o arquivo de --log, nao abriu\n"
-    "  2  o arquivo hex nao abriu, nao foi lido ou foi recusado na conferencia\n"
-    "     (--batch, --fast), ou faltou; uso errado de --answer\n"
-    "  3  --batch: caractere sem eco ou com eco errado, linha sem resposta ou\n"
-    "     com outra resposta, ou linha perdida\n"
+    "  1  a porta nao abriu, ou o arquivo de --log nao abriu ou nao serve\n"
+    "  2  argumento recusado; --batch: o arquivo hex nao abriu, nao foi lido,\n"
+    "     faltou ou foi recusado pela conferencia antes do envio\n"
+    "  3  --batch: caractere sem eco ou com eco diferente, linha sem resposta\n"
+    "     ou com resposta inesperada (--answer), ou linha perdida\n"
     "  4  --batch: o arquivo acabou sem registro 01\n"
     "\n"
-    "Exemplos:\n"
-    "  xagterm /dev/ttyUSB0 b=115200\n"
-    "  xagterm /dev/ttyUSB0 b=115200 programa.hex --batch\n"
-    "  xagterm /dev/ttyUSB0 b=115200 programa.hex --batch --fast --answer '.\\r\\n'\n"
-    "  xagterm /dev/ttyUSB0 b=115200 --log sessao.log\n"
-    "  xagterm /dev/ttyUSB0 --no-reconnect\n";
+    "Exemplos:\n";
+
+void mostra_uso() {
+  mostra(uso_inicio);
+  mostra(plat::ajuda_uso_porta());
+  mostra(uso_argumentos);
+  mostra(plat::ajuda_portas());
+  mostra(uso_opcoes);
+  mostra(plat::ajuda_exemplos());
+}
+
+// --log: a regular file, or a new one, and neither the port (the session
+// would go down the line) nor the hex file (the upload would feed itself).
+bool abre_registo(const Argumentos& args) {
+  char caminho[512];
+  const char* razao = nullptr;
+  if (plat::porta_caminho(args.porta, caminho, sizeof caminho) &&
+      plat::mesmo_arquivo(args.registo, caminho)) {
+    razao = "e a porta serial";
+  } else if (args.arquivo != nullptr && plat::mesmo_arquivo(args.registo, args.arquivo)) {
+    razao = "e o arquivo hex";
+  }
+  if (razao != nullptr) {
+    relata("%s: %s", args.registo, razao);
+    return false;
+  }
+  return registo_abre(args.registo);
+}
 
 // --list: the ports present, or a word that there are none.
 int lista_portas() {
@@ -120,7 +149,7 @@ int main(int argc, char** argv) {
 
   Argumentos args = le_argumentos(argc, argv);
   if (args.ajuda) {
-    mostra(uso);
+    mostra_uso();
     return sai_bem;
   }
   if (args.versao) {
@@ -137,11 +166,8 @@ int main(int argc, char** argv) {
            args.erro_resposta);
     return sai_arquivo;
   }
-  if (args.registo != nullptr && !registo_abre(args.registo)) {
-    relata("%s: %s", args.registo, std::strerror(errno));
-    return sai_porta;
-  }
-  avisa_argumentos(argc, argv);
+  if (args.registo != nullptr && !abre_registo(args)) return sai_porta;
+  if (!confere_argumentos(argc, argv)) return sai_arquivo;
   if (args.lote && args.arquivo == nullptr) {
     relata("--batch sem arquivo hex; uso: xagterm --batch PORTA [b=TAXA] ARQUIVO.hex");
     return sai_arquivo;
@@ -160,8 +186,11 @@ int main(int argc, char** argv) {
   if (hcom == plat::porta_invalida) return sai_porta;
 
   if (args.lote) {  // no terminal: the console's settings are never touched
+    saida_sem_esperar();
     mostra_banner(args);
-    return status_do_envio(envia_hex(args.arquivo));
+    int status = status_do_envio(envia_hex(args.arquivo));
+    relata_descartados();
+    return status;
   }
 
   plat::ConsoleTeclas console;

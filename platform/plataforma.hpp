@@ -79,6 +79,16 @@ int porta_escreve_agora(Porta p, const unsigned char* buf, int n);
 // written into buf (always NUL-terminated). Returns how many were found.
 int portas_presentes(char* buf, std::size_t tamanho);
 
+// The device path a port name opens (POSIX: COM3 is /dev/ttyS2, ttyUSB0 is
+// /dev/ttyUSB0; Windows: COM3 is \\.\COM3), written into buf. False when the
+// name designates no device.
+bool porta_caminho(const char* nome, char* buf, std::size_t tamanho);
+
+// True when an argument names a device to take as the port, beyond COMn:
+// POSIX: a character device (through symbolic links too), or the bare name
+// of one in /dev (ttyUSB0); Windows: a name under the device prefix \\.\.
+bool porta_nomeia_dispositivo(const char* nome);
+
 // --- console ---------------------------------------------------------------
 
 // Switches the keyboard to single keys without echo. The original settings
@@ -122,6 +132,26 @@ bool erro_terminal();
 // open (a FIFO, a device). nullptr with errno set when it cannot; nullptr
 // with nao_comum set when it exists but is not a regular file.
 std::FILE* arquivo_abre(const char* caminho, bool& nao_comum);
+
+// --batch: writes to standard output what it takes now, never waiting for a
+// reader that is slow or has stopped, never failing for one that has gone.
+// Returns how many bytes went (fewer than n: the rest is not written).
+std::size_t saida_escreve_sem_esperar(const void* buf, std::size_t n);
+
+// --log: opens the file to append to it, creating it when it does not exist,
+// without ever blocking in the open (a FIFO). nullptr with errno set when it
+// cannot; nullptr with nao_comum set when it exists but is not a regular file.
+std::FILE* arquivo_acrescenta(const char* caminho, bool& nao_comum);
+
+// True when both names lead to the same existing file (the same device and
+// inode; symbolic links followed).
+bool mesmo_arquivo(const char* a, const char* b);
+
+// --help: the platform's own port names, in the usage line ("COMn |
+// /dev/CAMINHO"), in the lines on the port argument, and in the examples.
+const char* ajuda_uso_porta();
+const char* ajuda_portas();
+const char* ajuda_exemplos();
 
 // --- waiting ---------------------------------------------------------------
 

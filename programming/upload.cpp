@@ -29,13 +29,11 @@ bool registro_de_fim(const char* linha) {
 // The upload's outcome on standard error, in place of the progress line.
 void desfecho(const char* formato, ...) __attribute__((format(printf, 1, 2)));
 void desfecho(const char* formato, ...) {
-  char texto[512];
+  progresso_apaga();
   std::va_list args;
   va_start(args, formato);
-  std::vsnprintf(texto, sizeof texto, formato, args);
+  relata_v(formato, args);
   va_end(args);
-  progresso_apaga();
-  relata("%s", texto);
 }
 
 // Lockstep: each character waits for its echo before the next one goes.
@@ -151,8 +149,14 @@ void corta_nome(char* nome) {
   while (static_cast<signed char>(*fim) > 0x20) ++fim;
   const char* resto = fim;
   while (*resto == ' ' || *resto == '\t') ++resto;
-  if (*resto != '\0') relata("nome cortado: \"%s\" -> \"%.*s\"", nome, static_cast<int>(fim - nome), nome);
+  if (*resto == '\0') {
+    *fim = '\0';
+    return;
+  }
+  char digitado[256];  // the typed line holds at most 79 characters
+  std::snprintf(digitado, sizeof digitado, "%s", nome);
   *fim = '\0';
+  relata("nome cortado: \"%s\" -> \"%s\"", digitado, nome);
 }
 
 // The upload proper, the fine timer held and Ctrl-C noted meanwhile.

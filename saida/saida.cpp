@@ -15,24 +15,124 @@ constexpr int nenhum = -1;
 int eco_adiado = nenhum;
 bool inicio_de_linha = true;  // the last byte shown on standard output was a line end
 std::FILE* registo = nullptr;
+const char* nome_registo = "";
+bool sem_esperar = false;            // --batch: standard output never holds the program up
+unsigned long descartados = 0;       // bytes standard output did not take meanwhile
 
+// A failed write stops the log, with one report; the session goes on.
 void no_registo(const void* buf, std::size_t n) {
-  if (registo != nullptr && n > 0) std::fwrite(buf, 1, n, registo);
+  if (registo == nullptr || n == 0) return;
+  if (std::fwrite(buf, 1, n, registo) == n) return;
+  int codigo = errno;
+  std::fclose(registo);
+  registo = nullptr;
+  relata("%s: %s; o registro parou", nome_registo, std::strerror(codigo));
 }
 
-// Writes to standard output; a reader that has gone away (a closed pipe)
-// ends the program as Ctrl-X does.
+// Writes to standard output. In an interactive session a reader that has
+// gone away (a closed pipe) ends the program as Ctrl-X does; with --batch
+// what standard output does not take at once is dropped and counted.
 void escreve(const void* buf, std::size_t n) {
   if (n == 0) return;
-  if (std::fwrite(buf, 1, n, stdout) < n && errno == EPIPE) std::exit(0);
-  no_registo(buf, n);
+  if (sem_esperar) {
+    descartados += n - plat::saida_escreve_sem_esperar(buf, n);
+  } else if (std::fwrite(buf, 1, n, stdout) < n && errno == EPIPE) {
+    std::exit(0);
+  }
   inicio_de_linha = static_cast<const char*>(buf)[n - 1] == '\n';
+  no_registo(buf, n);
 }
 
 void escreve_erro(const char* texto) {
   std::size_t n = std::strlen(texto);
   std::fwrite(texto, 1, n, stderr);
   no_registo(texto, n);
+}
+
+// --- texts of a bounded size, whatever the names in them ---------------------
+
+// A name longer than this is shown as its start, "..." and its end.
+constexpr std::size_t nome_maximo = 240;
+
+// A text being built in a fixed buffer; `reserva` bytes at its end are kept
+// for what must close it (a line end).
+struct Texto {
+  char* buf;
+  std::size_t tamanho;
+  std::size_t n;
+  std::size_t reserva;
+};
+
+void poe(Texto& t, const char* s, std::size_t n) {
+  std::size_t cabe = t.tamanho - t.reserva - 1 - t.n;
+  if (n > cabe) n = cabe;
+  std::memcpy(t.buf + t.n, s, n);
+  t.n += n;
+  t.buf[t.n] = '\0';
+}
+
+bool continuacao(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The name whole, or "inicio...fim" without splitting a UTF-8 character.
+void poe_nome(Texto& t, const char* nome) {
+  std::size_t n = std::strlen(nome);
+  if (n <= nome_maximo) {
+    poe(t, nome, n);
+    return;
+  }
+  std::size_t inicio = (nome_maximo - 3) / 2;
+  std::size_t fim = n - (nome_maximo - 3 - inicio);
+  while (inicio > 0 && continuacao(nome[inicio])) --inicio;
+  while (fim < n && continuacao(nome[fim])) ++fim;
+  poe(t, nome, inicio);
+  poe(t, "...", 3);
+  poe(t, nome + fim, n - fim);
+}
+
+// printf's conversions one at a time: a %s goes in through poe_nome, the
+// others through snprintf with their own specification.
+void formata(Texto& t, const char* formato, std::va_list args) {
+  for (const char* p = formato; *p != '\0';) {
+    if (*p != '%') {
+      const char* q = std::strchr(p, '%');
+      std::size_t n = q != nullptr ? static_cast<std::size_t>(q - p) : std::strlen(p);
+      poe(t, p, n);
+      p += n;
+      continue;
+    }
+    char spec[16];
+    std::size_t k = 0;
+    spec[k++] = *p++;
+    while (*p != '\0' && std::strchr("-+ #0123456789.l", *p) != nullptr && k < sizeof spec - 3) {
+      spec[k++] = *p++;
+    }
+    char conversao = *p;
+    if (conversao == '\0') break;
+    ++p;
+    if (conversao == 's') {
+      poe_nome(t, va_arg(args, const char*));
+      continue;
+    }
+    // Integers are read as their own type and printed as long ("%ld").
+    const bool longo = std::memchr(spec, 'l', k) != nullptr;
+    const bool inteiro = std::strchr("diuxXo", conversao) != nullptr;
+    if (inteiro && !longo) spec[k++] = 'l';
+    spec[k++] = conversao;
+    spec[k] = '\0';
+    char parte[64] = "%";  // also what %% gives
+    if (conversao == 'd' || conversao == 'i') {
+      long v = longo ? va_arg(args, long) : va_arg(args, int);
+      std::snprintf(parte, sizeof parte, spec, v);
+    } else if (inteiro) {
+      unsigned long v = longo ? va_arg(args, unsigned long) : va_arg(args, unsigned);
+      std::snprintf(parte, sizeof parte, spec, v);
+    } else if (conversao == 'c') {
+      parte[0] = static_cast<char>(va_arg(args, int));
+    } else if (conversao != '%') {
+      std::snprintf(parte, sizeof parte, spec, va_arg(args, double));
+    }
+    poe(t, parte, std::strlen(parte));
+  }
 }
 
 bool tem_acento(const char* texto) {
@@ -115,20 +215,23 @@ void mostra_byte(int c) {
 void em_inicio_de_linha() { inicio_de_linha = true; }
 
 void relata(const char* formato, ...) {
+  std::va_list args;
+  va_start(args, formato);
+  relata_v(formato, args);
+  va_end(args);
+}
+
+void relata_v(const char* formato, std::va_list args) {
   mostra_adiado();
   if (!inicio_de_linha && plat::saida_terminal()) {
     escreve_erro("\n");
     inicio_de_linha = true;
   }
-  char texto[512] = "xagterm: ";
-  std::size_t prefixo = std::strlen(texto);
-  std::va_list args;
-  va_start(args, formato);
-  std::vsnprintf(texto + prefixo, sizeof texto - prefixo - 1, formato, args);
-  va_end(args);
-  std::size_t fim = std::strlen(texto);  // room for the line end was kept
-  texto[fim] = '\n';
-  texto[fim + 1] = '\0';
+  char texto[1024] = "xagterm: ";
+  Texto t{texto, sizeof texto, std::strlen(texto), 1};
+  formata(t, formato, args);
+  t.reserva = 0;
+  poe(t, "\n", 1);  // room for it was kept
   escreve_erro(texto);
 }
 
@@ -137,22 +240,41 @@ void erro(const char* texto) {
   escreve_erro(texto);
 }
 
-void erro_de(const char* nome, const char* razao) {
+void erro_f(const char* formato, ...) {
   mostra_adiado();
-  char texto[512];
-  if (nome[0] == '\0') {
-    std::snprintf(texto, sizeof texto, "%s\n", razao);
-  } else {
-    std::snprintf(texto, sizeof texto, "%s: %s\n", nome, razao);
-  }
+  char texto[1024] = "";
+  Texto t{texto, sizeof texto, 0, 0};
+  std::va_list args;
+  va_start(args, formato);
+  formata(t, formato, args);
+  va_end(args);
   escreve_erro(texto);
+}
+
+void erro_de(const char* nome, const char* razao) {
+  if (nome[0] == '\0') {
+    erro_f("%s\n", razao);
+  } else {
+    erro_f("%s: %s\n", nome, razao);
+  }
 }
 
 void erro_sistema(const char* nome, int codigo) { erro_de(nome, std::strerror(codigo)); }
 
 bool registo_abre(const char* caminho) {
-  registo = std::fopen(caminho, "ab");
-  if (registo == nullptr) return false;
+  bool nao_comum = false;
+  registo = plat::arquivo_acrescenta(caminho, nao_comum);
+  if (registo == nullptr) {
+    relata("%s: %s", caminho, nao_comum ? "nao e um arquivo comum" : std::strerror(errno));
+    return false;
+  }
   std::setvbuf(registo, nullptr, _IONBF, 0);  // each write reaches the file at once
+  nome_registo = caminho;
   return true;
+}
+
+void saida_sem_esperar() { sem_esperar = true; }
+
+void relata_descartados() {
+  if (descartados > 0) relata("%lu bytes da saida padrao descartados", descartados);
 }

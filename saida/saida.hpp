@@ -3,6 +3,7 @@
 // error, and, with --log, a copy of all of it in a file.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 
 // A text of the program's own (ISO 8859-1): ç and ã go out as the console
@@ -27,11 +28,19 @@ void mostra_adiado();
 void em_inicio_de_linha();
 
 // A report of the program's own on standard error: "xagterm: " and the
-// text, on a line of its own that starts on a fresh console line.
+// text, on a line of its own that starts on a fresh console line. Whatever
+// the lengths, it ends with its last words and a line end: a %s longer than
+// 240 characters is shortened in the middle ("inicio...fim"). Conversions:
+// %s, %d, %i, %u, %x, %X, %o (with or without l), %c, %f, %g, %e, %%.
 void relata(const char* formato, ...) __attribute__((format(printf, 1, 2)));
+void relata_v(const char* formato, std::va_list args);
 
 // A fixed text on standard error, as it stands (no prefix, no line end added).
 void erro(const char* texto);
+
+// The same formatted, names shortened as relata does (no prefix, no line
+// end added).
+void erro_f(const char* formato, ...) __attribute__((format(printf, 1, 2)));
 
 // perror(nome): "nome: reason\n" on standard error, the reason being
 // strerror(codigo); only "reason\n" when the name is empty.
@@ -41,6 +50,17 @@ void erro_sistema(const char* nome, int codigo);
 void erro_de(const char* nome, const char* razao);
 
 // --log: everything written to standard output and standard error from now
-// on is also appended to the file, as it is written. False when the file
-// cannot be opened (errno says why).
+// on is also appended to the file, as it is written. The file must be a
+// regular one or a new one; the open never blocks (a FIFO). False, with
+// "xagterm: FILE: REASON" reported, when it cannot be used. The first write
+// that fails stops the log with one report ("FILE: REASON; o registro
+// parou"); the session goes on.
 bool registo_abre(const char* caminho);
+
+// --batch: from now on standard output never holds up or ends the program:
+// what it does not take at once (a reader that stopped reading or went
+// away) is dropped and counted.
+void saida_sem_esperar();
+
+// The count of bytes dropped so, reported once when there were any.
+void relata_descartados();

@@ -1,7 +1,7 @@
 #include "serial/porta.hpp"
 
 #include <cerrno>
-#include <cstdio>
+#include <cstring>
 
 #include "saida/saida.hpp"
 
@@ -9,11 +9,17 @@ plat::Porta hcom = plat::porta_invalida;
 
 namespace {
 
-// "NAME: REASON" after the fixed message, and after a refused permission
-// the group that would give it.
+// "NAME: REASON" after the fixed message, with the device path the name
+// opens when it is another ("COM9 (/dev/ttyS8): REASON"), and after a
+// refused permission the group that would give it.
 void relata_causa(const char* nome) {
   int codigo = plat::porta_erro();
-  erro_sistema(nome, codigo);
+  char caminho[512];
+  if (plat::porta_caminho(nome, caminho, sizeof caminho) && std::strcmp(caminho, nome) != 0) {
+    erro_f("%s (%s): %s\n", nome, caminho, std::strerror(codigo));
+  } else {
+    erro_sistema(nome, codigo);
+  }
   if (codigo != EACCES) return;
   const char* grupo = plat::porta_grupo(nome);
   if (grupo != nullptr) {
@@ -26,9 +32,7 @@ void relata_causa(const char* nome) {
 plat::Porta AbreComm(const char* nome, int baud) {
   plat::Porta p = plat::porta_abre(nome);
   if (p == plat::porta_invalida) {
-    char texto[300];
-    std::snprintf(texto, sizeof texto, "Nao abriu a %s\n", nome);
-    erro(texto);
+    erro_f("Nao abriu a %s\n", nome);
     relata_causa(nome);
     return plat::porta_invalida;
   }

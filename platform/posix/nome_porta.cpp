@@ -1,7 +1,11 @@
 #include "platform/posix/nome_porta.hpp"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
+
+#include "platform/plataforma.hpp"
 
 namespace plat {
 
@@ -18,20 +22,47 @@ bool numero_com(const char* digitos, int& n) {
   return n >= 1;
 }
 
+bool e_dispositivo(const char* caminho) {
+  struct stat st {};
+  return stat(caminho, &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+bool copia(const char* nome, char* buf, std::size_t tamanho) {
+  std::size_t n = std::strlen(nome);
+  if (n >= tamanho) return false;
+  std::memcpy(buf, nome, n + 1);
+  return true;
+}
+
+// A name with no '/' that is a character device in /dev: its path there.
+bool em_dev(const char* nome, char* buf, std::size_t tamanho) {
+  if (nome[0] == '\0' || nome[0] == '.' || std::strchr(nome, '/') != nullptr) return false;
+  int escrito = std::snprintf(buf, tamanho, "/dev/%s", nome);
+  return escrito > 0 && static_cast<std::size_t>(escrito) < tamanho && e_dispositivo(buf);
+}
+
 }  // namespace
 
 bool caminho_da_porta(const char* nome, char* buf, std::size_t tamanho) {
-  if (std::strncmp(nome, "/dev/", 5) == 0) {
-    if (std::strlen(nome) >= tamanho) return false;
-    std::memcpy(buf, nome, std::strlen(nome) + 1);
-    return true;
+  if (std::strncmp(nome, "/dev/", 5) == 0) return copia(nome, buf, tamanho);
+  const char* com = std::strncmp(nome, "\\\\.\\", 4) == 0 ? nome + 4 : nome;  // \\.\COMn, as Windows writes it
+  if (std::strncmp(com, "COM", 3) == 0 || std::strncmp(com, "com", 3) == 0) {
+    int n = 0;
+    if (!numero_com(com + 3, n)) return false;
+    int escrito = std::snprintf(buf, tamanho, "/dev/ttyS%d", n - 1);
+    return escrito > 0 && static_cast<std::size_t>(escrito) < tamanho;
   }
-  if (std::strncmp(nome, "\\\\.\\", 4) == 0) nome += 4;  // \\.\COMn, as Windows writes it
-  int n = 0;
-  bool com = std::strncmp(nome, "COM", 3) == 0 || std::strncmp(nome, "com", 3) == 0;
-  if (!com || !numero_com(nome + 3, n)) return false;
-  int escrito = std::snprintf(buf, tamanho, "/dev/ttyS%d", n - 1);
-  return escrito > 0 && static_cast<std::size_t>(escrito) < tamanho;
+  if (e_dispositivo(nome)) return copia(nome, buf, tamanho);
+  return em_dev(nome, buf, tamanho);
+}
+
+bool porta_caminho(const char* nome, char* buf, std::size_t tamanho) {
+  return caminho_da_porta(nome, buf, tamanho);
+}
+
+bool porta_nomeia_dispositivo(const char* nome) {
+  char caminho[256];
+  return e_dispositivo(nome) || em_dev(nome, caminho, sizeof caminho);
 }
 
 }  // namespace plat

@@ -3,6 +3,7 @@
 // accents in the console's encoding.
 #include <gtest/gtest.h>
 #include <grp.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,9 +69,11 @@ TEST(CliTest, HelpVersionAndListAnswerAndLeaveWithoutAPort) {
   }
 }
 
-TEST(CliTest, UsageMistakesAndAnUnopenableLogEndBeforeThePort) {
+TEST(CliTest, UsageMistakesAndAnUnusableLogEndBeforeThePort) {
   Line line;
   TempDir dir;
+  const std::string usage =
+      "xagterm: uso: xagterm [COMn | /dev/CAMINHO] [b=TAXA] [ARQUIVO.hex] [opcoes]; veja xagterm --help\n";
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -84,7 +87,15 @@ TEST(CliTest, UsageMistakesAndAnUnopenableLogEndBeforeThePort) {
       {{"--log", dir.file("no/such/dir.log")},
        1,
        "xagterm: " + dir.file("no/such/dir.log") + ": No such file or directory\n"},
+      {{"--log", dir.file("fifo")}, 1, "xagterm: " + dir.file("fifo") + ": nao e um arquivo comum\n"},
+      {{"--log", line.path()}, 1, "xagterm: " + line.path() + ": e a porta serial\n"},
+      {{dir.file("p.hex"), "--log", dir.file("p.hex")}, 1, "xagterm: " + dir.file("p.hex") + ": e o arquivo hex\n"},
+      {{"--bach"}, 2, "xagterm: opcao desconhecida: --bach; quis dizer --batch?\n" + usage},
+      {{"-b", "115200"}, 2, "xagterm: opcao desconhecida: -b; use b=115200\n" + usage},
+      {{"p.hex", "FW.HEX", "--batch"}, 2, "xagterm: argumento ignorado: FW.HEX\n" + usage},
   };
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);  // nobody reads it: opening it to write would block
+  write_file(dir.file("p.hex"), end_record() + "\n");
   for (const auto& c : cases) {
     std::vector<std::string> argv{kXagterm, line.path()};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
@@ -116,6 +127,39 @@ TEST(CliTest, PortTheUserMayNotOpenSaysWhyAndWhichGroup) {
                                ": Permission denied\nxagterm: para ter acesso: sudo usermod -aG " +
                                owner->gr_name + " $USER (e entre de novo na sessao)\n");
   EXPECT_EQ(printable(term.console()), "");
+}
+
+// A bare name in /dev and a symbolic link to the line are the port.
+TEST(CliTest, DeviceNamesAndLinksAreThePort) {
+  Line line;
+  TempDir dir;
+  ASSERT_EQ(::symlink(line.path().c_str(), dir.file("board").c_str()), 0);
+  Program term({kXagterm, dir.file("board")});
+  EXPECT_TRUE(term.console_shows("Terminal " + dir.file("board") + " 9600")) << term.errors();
+  term.type(std::string(1, kCtrlX));
+  ASSERT_TRUE(ends(term));
+  EXPECT_EQ(term.exit_code(), 0) << term.status_text();
+  Program bare({kXagterm, "null"});  // /dev/null opened, and found no serial port
+  ASSERT_TRUE(ends(bare));
+  EXPECT_EQ(bare.exit_code(), 1) << bare.status_text();
+  EXPECT_EQ(bare.errors(), "SetCommState\nnull (/dev/null): Inappropriate ioctl for device\n");
+}
+
+// A log that fails to take a write says so once, and the session goes on.
+TEST(CliTest, ALogThatFailsIsReportedOnce) {
+  Line line;
+  TempDir dir;
+  const std::string log = dir.file("session.log");
+  // A file size limit of 0 fails every write to the log, as a full disk does.
+  Program term({find_in_path("sh"), "-c", "ulimit -f 0; trap '' XFSZ; exec \"$@\"", "sh", kXagterm,
+                line.path(), "--log", log});
+  ASSERT_TRUE(term.console_shows(std::string(kBannerEnd))) << term.errors();
+  term.type("ab");
+  EXPECT_TRUE(line.received_contains("ab"));
+  term.type(std::string(1, kCtrlX));
+  ASSERT_TRUE(ends(term));
+  EXPECT_EQ(term.exit_code(), 0) << term.status_text();
+  EXPECT_EQ(term.errors(), "xagterm: " + log + ": File too large; o registro parou\n");
 }
 
 // --- --batch -----------------------------------------------------------------
@@ -176,6 +220,61 @@ TEST_F(BatchTest, ExitStatusSaysHowTheUploadEnded) {
     const std::string sent = sent_down_the_line();
     EXPECT_EQ(printable(sent), c.status == 0 ? printable(c.file) : refused ? "" : printable(sent));
   }
+}
+
+// Standard output that stops reading or goes away never holds up or ends
+// the upload: what it did not take is counted, the status is the upload's.
+TEST_F(BatchTest, StandardOutputNeverHoldsTheUpload) {
+  if (kXagsim.empty()) GTEST_SKIP() << "xagsim is not built";
+  std::string file;
+  for (unsigned i = 0; i < 20; ++i) file += record(0x00, i * 16, std::string(16, static_cast<char>(i))) + "\n";
+  file += end_record() + "\n";
+  write_file(dir.file("prog.hex"), file);
+  // A pipe nobody reads, filled: its reader has stopped.
+  int full[2];
+  ASSERT_EQ(::pipe2(full, O_NONBLOCK), 0);
+  const std::string block(4096, 'x');
+  while (::write(full[1], block.data(), block.size()) > 0) {
+  }
+  const std::string stopped = "/proc/" + std::to_string(::getpid()) + "/fd/" + std::to_string(full[1]);
+  struct Case {
+    const char* what;
+    std::string output;
+  };
+  const Case cases[] = {{"reader that leaves", "| head -c 300 >/dev/null"}, {"reader that stops", "> " + stopped}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::remove(dir.file("wire.log").c_str());
+    std::vector<std::string> argv{find_in_path("sh"), "-c", "{ \"$@\"; echo \"status $?\" >&2; } " + c.output, "sh"};
+    for (const auto& a : xagterm_on_xagsim({"--log", dir.file("wire.log")}, {"{port}", "b=115200", "prog.hex", "--batch"})) {
+      argv.push_back(a);
+    }
+    Launch launch;
+    launch.argv = argv;
+    launch.directory = dir.path();
+    launch.keyboard = false;
+    term = std::make_unique<Program>(launch);
+    ASSERT_TRUE(ends(*term));
+    const std::string& errors = term->errors();
+    EXPECT_NE(errors.find("xagterm: prog.hex: 21 linhas enviadas\nxagterm: "), std::string::npos) << errors;
+    EXPECT_NE(errors.find(" bytes da saida padrao descartados\nstatus 0\n"), std::string::npos) << errors;
+    EXPECT_EQ(printable(sent_down_the_line()), printable(file));
+  }
+  ::close(full[0]);
+  ::close(full[1]);
+}
+
+// A report on a name of 5000 characters still ends with its reason.
+TEST_F(BatchTest, AReportOnAVeryLongNameEndsWithItsReason) {
+  std::string name;
+  while (name.size() < 5000) name += "pasta/";
+  name += "prog.hex";
+  EXPECT_EQ(batch({}, name), 2) << term->status_text();
+  const std::string& errors = term->errors();
+  EXPECT_LT(errors.size(), 600u);
+  EXPECT_EQ(errors.substr(0, 12), "pasta/pasta/");
+  EXPECT_NE(errors.find("..."), std::string::npos) << errors;  // shortened in the middle
+  EXPECT_EQ(errors.substr(errors.size() - 36), "/pasta/prog.hex: File name too long\n");
 }
 
 // --- --log -------------------------------------------------------------------

@@ -312,7 +312,9 @@ TEST_F(PortFailureTest, MissingDevice) {
 TEST_F(PortFailureTest, MissingComPortIsNamedAsTyped) {
   int n = 7;
   while (::access(("/dev/ttyS" + std::to_string(n - 1)).c_str(), F_OK) == 0) ++n;
-  const std::string lost = std::to_string(n) + ": No such file or directory\n";
+  // The name as typed, and the device path it was tried as.
+  const std::string lost =
+      std::to_string(n) + " (/dev/ttyS" + std::to_string(n - 1) + "): No such file or directory\n";
   expect_failure("COM" + std::to_string(n), "Nao abriu a COM" + std::to_string(n) + "\nCOM" + lost);
   expect_failure("com" + std::to_string(n), "Nao abriu a com" + std::to_string(n) + "\ncom" + lost);
 }

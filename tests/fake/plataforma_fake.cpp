@@ -286,3 +286,45 @@ void termina_pela_interrupcao() {
 }
 
 }  // namespace plat
+
+// Port names, standard output during --batch, the --log file and --help.
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace plat {
+
+// The fake /dev holds the tty* names: ttyUSB0 is /dev/ttyUSB0; any other
+// name is its own path.
+bool porta_nomeia_dispositivo(const char* nome) {
+  return std::string_view(nome).substr(0, 3) == "tty" && std::string_view(nome).find('/') == std::string_view::npos;
+}
+
+bool porta_caminho(const char* nome, char* buf, std::size_t tamanho) {
+  std::string caminho = porta_nomeia_dispositivo(nome) ? std::string("/dev/") + nome : std::string(nome);
+  if (caminho.size() >= tamanho) return false;
+  caminho.copy(buf, caminho.size());
+  buf[caminho.size()] = '\0';
+  return true;
+}
+
+std::size_t saida_escreve_sem_esperar(const void* buf, std::size_t n) {
+  return std::fwrite(buf, 1, n, stdout);
+}
+
+std::FILE* arquivo_acrescenta(const char* caminho, bool& nao_comum) {
+  nao_comum = false;
+  return std::fopen(caminho, "ab");
+}
+
+bool mesmo_arquivo(const char* a, const char* b) {
+  std::error_code erro;
+  return std::filesystem::equivalent(a, b, erro);
+}
+
+const char* ajuda_uso_porta() { return "COMn | /dev/CAMINHO"; }
+const char* ajuda_portas() { return "  COMn  porta serial n\n"; }
+const char* ajuda_exemplos() { return "  xagterm COM3 b=115200\n"; }
+
+}  // namespace plat

@@ -1,7 +1,7 @@
-// The argument scan over any command line: the fuzzer's bytes cut at NULs
-// into argv[1..]. Checked: the rate is within 300..115200; the port is the
-// default or one of the arguments as it stands; the file is none or one of
-// the arguments.
+// The argument scan and its reports over any command line: the fuzzer's
+// bytes cut at NULs into argv[1..]. Checked: the rate is within 300..115200;
+// the port is the default or one of the arguments as it stands; the file is
+// none or one of the arguments.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -38,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* dados, std::size_t n) 
   argv.push_back(nullptr);  // argv[argc], as main gets it
 
   Argumentos a = le_argumentos(static_cast<int>(argv.size() - 1), argv.data());
+  confere_argumentos(static_cast<int>(argv.size() - 1), argv.data());  // its reports and hints
   argv.pop_back();
   fuzz::exige(a.baud >= 300 && a.baud <= 115200);
   fuzz::exige(a.porta != nullptr &&

@@ -19,10 +19,12 @@ struct Linha {
     argv.push_back(nullptr);
     r = le_argumentos(static_cast<int>(textos.size()), argv.data());
   }
-  // What avisa_argumentos reports on standard error.
+  // What confere_argumentos reports on standard error, and whether it let
+  // the program go on.
+  bool segue = true;
   std::string avisos() {
     Captura erros(stderr);
-    avisa_argumentos(static_cast<int>(textos.size()), argv.data());
+    segue = confere_argumentos(static_cast<int>(textos.size()), argv.data());
     return erros.texto();
   }
   std::string porta() const { return r.porta; }
@@ -144,25 +146,44 @@ TEST(Argumentos, OptionsAreTakenWholeAndNeverAsPortRateOrFile) {
   EXPECT_TRUE(nada.r.reconecta);
 }
 
-TEST(Argumentos, WarnsOfEachIgnoredArgumentAndRateOutOfRange) {
+TEST(Argumentos, WarnsOfEachIgnoredArgumentAndRefusesWhatBatchCannotGuess) {
   struct Caso {
     std::vector<std::string> args;
     std::string avisos;
+    bool segue;  // false: refused, a usage line, status 2
   };
+  const std::string uso =
+      "xagterm: uso: xagterm [COMn | /dev/CAMINHO] [b=TAXA] [ARQUIVO.hex] [opcoes]; veja xagterm --help\n";
   const Caso casos[] = {
-      {{"COM2", "b=9600", "a.hex", "--batch", "--no-reconnect", "--log", "x"}, ""},
-      {{"FW.HEX"}, "xagterm: argumento ignorado: FW.HEX\n"},
-      {{"B=115200", "Com2", "--verbose"},
-       "xagterm: argumento ignorado: B=115200\nxagterm: argumento ignorado: Com2\n"
-       "xagterm: argumento ignorado: --verbose\n"},
-      {{"b=230400"}, "xagterm: b=230400: taxa fora de 300..115200, usando 9600\n"},
-      {{"baud=abc"}, "xagterm: baud=abc: taxa fora de 300..115200, usando 9600\n"},
-      {{"b=10.hex"}, "xagterm: b=10.hex: taxa fora de 300..115200, usando 9600\n"},
+      {{"COM2", "b=9600", "a.hex", "--batch", "--no-reconnect", "--log", "x", "--fast", "--answer", "-x"}, "", true},
+      {{"FW.HEX"}, "xagterm: argumento ignorado: FW.HEX\n", true},
+      {{"B=115200", "Com2"}, "xagterm: argumento ignorado: B=115200\nxagterm: argumento ignorado: Com2\n", true},
+      {{"b=230400"}, "xagterm: b=230400: taxa fora de 300..115200, usando 9600\n", true},
+      {{"b=10.hex"}, "xagterm: b=10.hex: taxa fora de 300..115200, usando 9600\n", true},
+      {{"COM2", "COM3", "a.hex", "b.hex"}, "", true},  // later overrides earlier, as ever
+      {{"-b", "115200"}, "xagterm: opcao desconhecida: -b; use b=115200\n" + uso, false},
+      {{"--baud=57600", "-D", "/dev/ttyUSB0"},
+       "xagterm: opcao desconhecida: --baud=57600; use b=57600\n"
+       "xagterm: opcao desconhecida: -D; de a porta sem opcao: xagterm /dev/ttyUSB0\n" + uso, false},
+      {{"--bach", "--verbose"},
+       "xagterm: opcao desconhecida: --bach; quis dizer --batch?\n"
+       "xagterm: opcao desconhecida: --verbose; veja xagterm --help\n" + uso, false},
+      {{"--batch", "FW.HEX", "a.hex"}, "xagterm: argumento ignorado: FW.HEX\n" + uso, false},
+      {{"a.hex", "b=230400", "--batch"}, "xagterm: b=230400: taxa fora de 300..115200, usando 9600\n" + uso, false},
+      {{"--batch", "a.hex", "b.hex", "COM2", "COM3"},
+       "xagterm: mais de um arquivo hex: a.hex e b.hex\nxagterm: mais de uma porta: COM2 e COM3\n" + uso, false},
   };
   for (const auto& c : casos) {
     Linha l(c.args);
     EXPECT_EQ(l.avisos(), c.avisos) << testing::PrintToString(c.args);
+    EXPECT_EQ(l.segue, c.segue) << testing::PrintToString(c.args);
   }
+}
+
+TEST(Argumentos, ANameOfADeviceIsThePort) {
+  EXPECT_EQ(Linha({"ttyUSB0"}).porta(), "ttyUSB0");  // in the fake /dev
+  EXPECT_EQ(Linha({"ttyUSB0", "COM4"}).porta(), "COM4");
+  EXPECT_EQ(Linha({"placa"}).porta(), "COM1");
 }
 
 TEST(Extencao, PointsAtTheLastDotOrTheStart) {

@@ -158,7 +158,7 @@ estado=$?
 set -e
 le_arquivo erro "$pasta/com9.err"
 confere "COM9: status 1 (got $estado)" '[ $estado -eq 1 ]'
-esperado=$'Nao abriu a COM9\r\nCOM9: No such file or directory\r\n'
+esperado=$'Nao abriu a COM9\r\nCOM9 (\\\\.\\COM9): No such file or directory\r\n'
 confere "COM9: \"Nao abriu a COM9\" on standard error" '[ "$erro" = "$esperado" ]'
 confere "COM9: nothing on standard output" '[ ! -s "$pasta/com9.out" ]'
 
