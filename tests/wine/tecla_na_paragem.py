@@ -1,0 +1,50 @@
+#!/usr/bin/env python3
+"""A key typed while the line takes nothing: xagterm.exe under wine, with its
+console a pseudo-terminal played here, on COMn whose line xagsim stalls after
+the first byte. Types "a" (taken, then the stall), "b" during the stall, then
+Ctrl-X once the stall is over. Prints what it saw; the caller checks it.
+
+Usage: tecla_na_paragem.py WINE XAGTERM.EXE COMn ERRO_ARQUIVO
+"""
+import os
+import pty
+import select
+import subprocess
+import sys
+import time
+
+wine, exe, porta, erro = sys.argv[1:5]
+mestre, escravo = pty.openpty()
+with open(erro, "wb") as e:
+    proc = subprocess.Popen([wine, exe, porta], stdin=escravo, stdout=escravo, stderr=e)
+os.close(escravo)
+visto = b""
+
+
+def le(segundos):
+    global visto
+    fim = time.monotonic() + segundos
+    while time.monotonic() < fim:
+        prontos, _, _ = select.select([mestre], [], [], 0.05)
+        if prontos:
+            try:
+                visto += os.read(mestre, 4096)
+            except OSError:
+                return
+
+
+limite = time.monotonic() + 60
+while b"XAG49" not in visto and time.monotonic() < limite:
+    le(0.1)
+os.write(mestre, b"a")
+le(0.5)
+os.write(mestre, b"b")
+le(3.5)
+os.write(mestre, b"\x18")
+try:
+    proc.wait(10)
+except subprocess.TimeoutExpired:
+    proc.kill()
+    proc.wait()
+print("banner" if b"XAG49" in visto else "no banner")
+print("status %d" % proc.returncode)
