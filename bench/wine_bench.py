@@ -78,6 +78,22 @@ class Wine:
     def inicia(self, args, saida, entrada=subprocess.DEVNULL):
         return subprocess.Popen([WINE] + args, env=self.env, stdin=entrada, stdout=saida, stderr=saida)
 
+    def pids_de(self, programa):
+        r = []
+        for p in os.listdir("/proc"):
+            if not p.isdigit():
+                continue
+            try:
+                with open("/proc/%s/cmdline" % p, "rb") as f:
+                    if programa.encode() not in f.read().lower():
+                        continue
+                with open("/proc/%s/environ" % p, "rb") as f:
+                    if ("WINEPREFIX=" + self.env["WINEPREFIX"]).encode() in f.read().split(b"\0"):
+                        r.append(int(p))
+            except OSError:
+                pass
+        return r
+
     def pid_servidor(self):
         for p in os.listdir("/proc"):
             if not p.isdigit():
@@ -172,9 +188,12 @@ def ocioso(wine, exe, linha):
         proc = wine.inicia([exe, "COM1", "b=115200"], nulo)
         time.sleep(4)
         servidor = wine.pid_servidor()
-        a, s, c = cpu_ticks(proc.pid), cpu_ticks(servidor), trocas(proc.pid)
+        # The 32-bit loader starts a 64-bit .exe as a process of its own and
+        # waits for it: every process of the prefix running xagterm.exe counts.
+        pids = wine.pids_de("xagterm.exe")
+        a, s, c = sum(map(cpu_ticks, pids)), cpu_ticks(servidor), sum(map(trocas, pids))
         time.sleep(IDLE_S)
-        a2, s2, c2 = cpu_ticks(proc.pid), cpu_ticks(servidor), trocas(proc.pid)
+        a2, s2, c2 = sum(map(cpu_ticks, pids)), cpu_ticks(servidor), sum(map(trocas, pids))
         para(proc)
     por_cento = lambda t: 100.0 * t / HZ / IDLE_S
     return por_cento(a2 - a), por_cento(s2 - s), (c2 - c) / IDLE_S

@@ -104,8 +104,13 @@ DWORD restante(std::int64_t prazo_us) {
 
 namespace win32 {
 
+// Its WaitCommEvent was cancelled with the port's other operations: it is
+// seen to end before its OVERLAPPED can serve another.
 void espera_esquece(Porta p) {
-  if (espera.porta == p) espera = EsperaDaLinha{};
+  if (espera.porta != p) return;
+  DWORD n = 0;
+  if (espera.pendente) chamadas.resultado(alca(p), &espera.o, &n, TRUE);
+  espera = EsperaDaLinha{};
 }
 
 }  // namespace win32
