@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """A key typed while the line takes nothing: xagterm.exe under wine, with its
 console a pseudo-terminal played here, on COMn whose line xagsim stalls after
-the first byte. Types "a" (taken, then the stall), "b" during the stall, then
-Ctrl-X once the stall is over. Prints what it saw; the caller checks it.
+the first byte (and sends 0x87 at start). Types "a" (taken, then the stall),
+"b" during the stall, then Ctrl-X once the stall is over. Prints what it saw;
+the caller checks it. The console runs in a UTF-8 locale, code page 437 for
+the program, where 0x87 is U+00E7.
 
 Usage: tecla_na_paragem.py WINE XAGTERM.EXE COMn ERRO_ARQUIVO
 """
@@ -16,7 +18,8 @@ import time
 wine, exe, porta, erro = sys.argv[1:5]
 mestre, escravo = pty.openpty()
 with open(erro, "wb") as e:
-    proc = subprocess.Popen([wine, exe, porta], stdin=escravo, stdout=escravo, stderr=e)
+    ambiente = dict(os.environ, LC_ALL="C.UTF-8", LANG="C.UTF-8")
+    proc = subprocess.Popen([wine, exe, porta], stdin=escravo, stdout=escravo, stderr=e, env=ambiente)
 os.close(escravo)
 visto = b""
 
@@ -47,4 +50,5 @@ except subprocess.TimeoutExpired:
     proc.kill()
     proc.wait()
 print("banner" if b"XAG49" in visto else "no banner")
+print("0x87 shown as U+00E7" if "\u00e7".encode() in visto else "0x87 shown otherwise")
 print("status %d" % proc.returncode)
