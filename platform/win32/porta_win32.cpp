@@ -324,8 +324,9 @@ int porta_escreve(Porta p, const unsigned char* buf, int n) {
 // counts as taken and stays in flight: while it is, nothing more is taken
 // (0), and aguarda(ev_escrita) wakes when it ends.
 int porta_escreve_agora(Porta p, const unsigned char* buf, int n) {
+  if (win32::perdida(p)) return -1;
   if (!win32::escrita_livre(p)) return 0;  // the one before is still in flight
-  if (win32::perdida(p)) return -1;        // found lost now, or before
+  if (win32::perdida(p)) return -1;        // it failed, and the probe too
   win32::EstadoDaPorta& e = win32::da(p);
   DWORD quantos = static_cast<DWORD>(n) < sizeof e.bytes ? static_cast<DWORD>(n) : sizeof e.bytes;
   std::memcpy(e.bytes, buf, quantos);
