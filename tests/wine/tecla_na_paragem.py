@@ -1,12 +1,7 @@
 #!/usr/bin/env python3
-"""A key typed while the line takes nothing: xagterm.exe under wine, with its
-console a pseudo-terminal played here, on COMn whose line xagsim stalls after
-the first byte (and sends 0x87 at start). Types "a" (taken, then the stall),
-"b" during the stall, then Ctrl-X once the stall is over. Prints what it saw;
-the caller checks it. The console runs in a UTF-8 locale, code page 437 for
-the program, where 0x87 is U+00E7.
-
-Usage: tecla_na_paragem.py WINE XAGTERM.EXE COMn ERRO_ARQUIVO
+"""xagterm.exe under wine on COMn, its console a pseudo-terminal played here
+(UTF-8, code page 437): types "a", then "b" while xagsim stalls the line, then
+Ctrl-X. Prints what it saw. Usage: tecla_na_paragem.py WINE EXE COMn ERRFILE
 """
 import os
 import pty
