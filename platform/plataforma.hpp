@@ -18,8 +18,8 @@ inline constexpr Porta porta_invalida = -1;  // INVALID_HANDLE_VALUE, all bits s
 
 // First thing at start-up: standard descriptors 0-2 that are closed are
 // opened on the null device (so the port can never take one of them), a
-// broken pipe on standard output becomes a failed write instead of a signal,
-// and the finest timer resolution is asked for (given back at exit).
+// and a broken pipe on standard output becomes a failed write instead of a
+// signal.
 void processo_inicia();
 
 // Ctrl-C and SIGTERM (Windows: Ctrl-C, Ctrl-Break) while an upload runs:
@@ -42,8 +42,8 @@ bool interrompido();
 // may hold it at the same time). Returns porta_invalida when it cannot.
 Porta porta_abre(const char* nome);
 
-// Raw 8N1 at `baud`, no software flow control, NUL bytes and line ends passed
-// unchanged, DTR and RTS held off; hardware handshake left as the port has it.
+// Raw 8N1 at `baud`, no flow control of any kind (software, CTS or DSR) and no
+// parity check, NUL bytes and line ends passed unchanged, DTR and RTS held off.
 // Reads return as porta_le says. False when the port refuses the settings.
 bool porta_configura(Porta p, int baud);
 

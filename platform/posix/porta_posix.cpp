@@ -62,7 +62,7 @@ void modo_cru(termios& t) {
   t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
   t.c_oflag &= ~OPOST;
   t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-  t.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
+  t.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);  // no output held for a CTS the board never gives
   t.c_cflag |= CS8 | CREAD | CLOCAL;
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;

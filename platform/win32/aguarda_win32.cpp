@@ -1,11 +1,14 @@
 // Waiting for the line and the keyboard together on Windows: an overlapped
 // WaitCommEvent(EV_RXCHAR) on the port and the console's input handle, in
-// one WaitForMultipleObjects.
+// one WaitForMultipleObjects, with the event of a key's write still pending
+// when the port's taking a byte is waited for.
 //
-// A port whose WaitCommEvent ends at once with no event or aborted (wine
-// does so on a pseudo-terminal, having no modem lines to watch) cannot be waited on: for
+// A port whose WaitCommEvent fails, or ends at once with no event or aborted
+// (wine does so on a pseudo-terminal, having no modem lines to watch), and
+// yet answers the probe, cannot be waited on: for
 // it the receive queue is looked at after 1, 2, 4, 8 and then every 16 ms,
 // with the keyboard still waited on in between, so it never spins.
+#include "platform/win32/chamadas_win32.hpp"
 #include "platform/win32/win32.hpp"
 
 namespace plat {
@@ -32,8 +35,9 @@ EsperaDaLinha espera;
 Fila olha_fila(Porta p) {
   COMSTAT estado{};
   DWORD erros = 0;
-  if (!ClearCommError(alca(p), &erros, &estado)) {
-    return win32::linha_perdida(GetLastError()) ? Fila::perdida : Fila::vazia;
+  if (win32::perdida(p)) return Fila::perdida;
+  if (!win32::chamadas.estado(alca(p), &erros, &estado)) {
+    return win32::falhou(p, GetLastError()) ? Fila::perdida : Fila::vazia;
   }
   return estado.cbInQue > 0 ? Fila::com_bytes : Fila::vazia;
 }
@@ -44,8 +48,8 @@ bool sem_eventos(Porta p) { return espera.porta == p && espera.vazias >= vazias_
 Fila termina_espera(Porta p) {
   DWORD n = 0;
   espera.pendente = false;
-  bool terminou = GetOverlappedResult(alca(p), &espera.o, &n, FALSE) != 0;
-  if (!terminou && win32::linha_perdida(GetLastError())) return Fila::perdida;
+  bool terminou = win32::chamadas.resultado(alca(p), &espera.o, &n, FALSE) != 0;
+  if (!terminou && win32::falhou(p, GetLastError())) return Fila::perdida;
   // Ended with no event, or aborted (wine: the modem lines cannot be read).
   espera.vazias = terminou && espera.mascara != 0 ? 0 : espera.vazias + 1;
   return Fila::vazia;
@@ -60,7 +64,7 @@ bool arma(Porta p) {
   espera.o.hEvent = win32::evento(win32::evento_da_linha);
   ResetEvent(espera.o.hEvent);
   espera.mascara = 0;
-  if (WaitCommEvent(alca(p), &espera.mascara, &espera.o)) {
+  if (win32::chamadas.espera_evento(alca(p), &espera.mascara, &espera.o)) {
     espera.vazias = espera.mascara == 0 ? espera.vazias + 1 : 0;
     SetEvent(espera.o.hEvent);  // ended at once: the queue is looked at again
     return true;
@@ -70,7 +74,11 @@ bool arma(Porta p) {
     espera.pendente = true;
     return true;
   }
-  return !win32::linha_perdida(erro);
+  // Failed at once: never a wait on an event that may not come. The port is
+  // lost, or it is looked at instead.
+  espera.vazias = vazias_ate_desistir;
+  SetEvent(espera.o.hEvent);
+  return !win32::falhou(p, erro);
 }
 
 unsigned achados(Porta p, unsigned eventos) {
@@ -80,7 +88,8 @@ unsigned achados(Porta p, unsigned eventos) {
     Fila f = olha_fila(p);
     if (f == Fila::perdida) return r | ev_perdida;
     if ((eventos & ev_linha) != 0 && f == Fila::com_bytes) r |= ev_linha;
-    if ((eventos & ev_escrita) != 0) r |= ev_escrita;  // writes wait for the line themselves
+    if ((eventos & ev_escrita) != 0 && win32::escrita_livre(p)) r |= ev_escrita;
+    if (win32::perdida(p)) return r | ev_perdida;
   }
   return r;
 }
@@ -93,6 +102,19 @@ DWORD restante(std::int64_t prazo_us) {
 
 }  // namespace
 
+namespace win32 {
+
+// Its WaitCommEvent was cancelled with the port's other operations: it is
+// seen to end before its OVERLAPPED can serve another.
+void espera_esquece(Porta p) {
+  if (espera.porta != p) return;
+  DWORD n = 0;
+  if (espera.pendente) chamadas.resultado(alca(p), &espera.o, &n, TRUE);
+  espera = EsperaDaLinha{};
+}
+
+}  // namespace win32
+
 unsigned aguarda(Porta p, unsigned eventos, int ms) {
   std::int64_t prazo_us = ms < 0 ? -1 : agora_us() + 1000LL * ms;
   bool da_linha = (eventos & ev_linha) != 0 && p != porta_invalida;
@@ -102,7 +124,7 @@ unsigned aguarda(Porta p, unsigned eventos, int ms) {
     if (r != 0) return r;
     DWORD falta = restante(prazo_us);
     if (falta == 0) return 0;
-    HANDLE alcas[2];
+    HANDLE alcas[3];
     DWORD quantas = 0;
     bool olhando = da_linha && sem_eventos(p);
     if (da_linha && !olhando) {
@@ -110,6 +132,8 @@ unsigned aguarda(Porta p, unsigned eventos, int ms) {
       alcas[quantas++] = espera.o.hEvent;
     }
     if ((eventos & ev_tecla) != 0 && win32::teclado() != nullptr) alcas[quantas++] = win32::teclado();
+    HANDLE escrita = (eventos & ev_escrita) != 0 && p != porta_invalida ? win32::escrita_em_curso(p) : nullptr;
+    if (escrita != nullptr) alcas[quantas++] = escrita;
     if (olhando) {
       falta = falta < passo_ms ? falta : passo_ms;
       passo_ms = passo_ms * 2 < passo_maximo_ms ? passo_ms * 2 : passo_maximo_ms;

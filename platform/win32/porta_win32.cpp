@@ -1,10 +1,15 @@
 // The serial port on Windows: the communications API on a handle opened for
 // overlapped I/O, so that the terminal can wait for the line and the
-// keyboard together. Every read and write waits for its own completion.
+// keyboard together. A serial driver leaves nearly every read and write
+// pending (ERROR_IO_PENDING): that is the normal case. A write is cancelled
+// only at its deadline, a key's write never: it stays in flight across calls
+// until the driver ends it. Every call reaches the system through the table
+// in chamadas_win32.hpp.
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 
+#include "platform/win32/chamadas_win32.hpp"
 #include "platform/win32/win32.hpp"
 
 namespace plat {
@@ -24,17 +29,62 @@ HANDLE sem_porta_de_conclusao(HANDLE e) {
   return reinterpret_cast<HANDLE>(reinterpret_cast<std::uintptr_t>(e) | 1U);
 }
 
-bool conclui(HANDLE h, OVERLAPPED& o, DWORD limite_ms, DWORD& n) {
-  n = 0;
-  HANDLE e = reinterpret_cast<HANDLE>(reinterpret_cast<std::uintptr_t>(o.hEvent) & ~std::uintptr_t{1});
-  if (WaitForSingleObject(e, limite_ms) != WAIT_OBJECT_0) CancelIoEx(h, &o);
-  return GetOverlappedResult(h, &o, &n, TRUE) != 0;
+namespace {
+
+// The open port's own state: whether its line was found lost, and the write
+// porta_escreve_agora handed to the driver that has not ended yet (its bytes
+// kept here, where the driver reads them until it ends).
+struct EstadoDaPorta {
+  Porta porta = porta_invalida;
+  bool perdida = false;
+  bool pendente = false;
+  OVERLAPPED o{};
+  unsigned char bytes[256]{};
+};
+
+EstadoDaPorta estado;
+
+EstadoDaPorta& da(Porta p) {
+  if (estado.porta != p) estado = EstadoDaPorta{p};
+  return estado;
 }
 
-bool linha_perdida(DWORD erro) {
-  return erro == ERROR_BAD_COMMAND || erro == ERROR_DEVICE_REMOVED || erro == ERROR_GEN_FAILURE ||
-         erro == ERROR_INVALID_HANDLE ||
-         erro == ERROR_DEVICE_NOT_CONNECTED || erro == ERROR_NOT_READY || erro == ERROR_BROKEN_PIPE;
+// The probe: a port whose state can still be read is still there.
+bool responde(Porta p) {
+  COMSTAT s{};
+  DWORD erros = 0;
+  return chamadas.estado(alca(p), &erros, &s) != 0;
+}
+
+}  // namespace
+
+bool falhou(Porta p, DWORD erro, bool cancelada_por_nos) {
+  if (cancelada_por_nos && erro == ERROR_OPERATION_ABORTED) return false;
+  if (responde(p)) return false;
+  da(p).perdida = true;
+  return true;
+}
+
+bool perdida(Porta p) { return da(p).perdida; }
+
+HANDLE escrita_em_curso(Porta p) {
+  EstadoDaPorta& e = da(p);
+  return e.pendente ? evento(evento_escrita) : nullptr;
+}
+
+bool escrita_livre(Porta p) {
+  EstadoDaPorta& e = da(p);
+  if (!e.pendente) return true;
+  DWORD n = 0;
+  if (chamadas.resultado(alca(p), &e.o, &n, FALSE)) {
+    e.pendente = false;
+    return true;
+  }
+  DWORD erro = GetLastError();
+  if (erro == ERROR_IO_INCOMPLETE) return false;
+  e.pendente = false;  // failed: its bytes are gone with it
+  falhou(p, erro);
+  return true;
 }
 
 }  // namespace win32
@@ -77,7 +127,25 @@ bool tempo_de_leitura(Porta p, DWORD total_ms) {
 DWORD na_fila(Porta p) {
   COMSTAT estado{};
   DWORD erros = 0;
-  return ClearCommError(alca(p), &erros, &estado) ? estado.cbInQue : 0;
+  if (win32::chamadas.estado(alca(p), &erros, &estado)) return estado.cbInQue;
+  win32::falhou(p, GetLastError());
+  return 0;
+}
+
+// Waits for an overlapped operation on p for up to limite_ms; one that has
+// not ended by then is cancelled. True when it ended well; `n` is how many
+// bytes it moved either way. A failure other than that cancellation is
+// judged (the line may be lost).
+bool conclui(Porta p, OVERLAPPED& o, DWORD limite_ms, DWORD& n) {
+  n = 0;
+  HANDLE e = reinterpret_cast<HANDLE>(reinterpret_cast<std::uintptr_t>(o.hEvent) & ~std::uintptr_t{1});
+  bool cancelada = false;
+  if (WaitForSingleObject(e, limite_ms) != WAIT_OBJECT_0) {
+    cancelada = win32::chamadas.cancela(alca(p), &o) != 0;
+  }
+  if (win32::chamadas.resultado(alca(p), &o, &n, TRUE)) return true;
+  win32::falhou(p, GetLastError(), cancelada);
+  return false;
 }
 
 // ntdll's NtReadFile; the OVERLAPPED's first two fields are its I/O status.
@@ -96,6 +164,7 @@ LeituraNt leitura_do_wine() {
 }
 
 int le(Porta p, unsigned char* buf, DWORD n, bool todos_esperando) {
+  if (win32::perdida(p)) return 0;
   HANDLE h = alca(p);
   OVERLAPPED o{};
   DWORD lidos = 0;
@@ -109,9 +178,12 @@ int le(Porta p, unsigned char* buf, DWORD n, bool todos_esperando) {
     return static_cast<int>(lidos);
   }
   o.hEvent = win32::sem_porta_de_conclusao(win32::evento(win32::evento_leitura));
-  if (ReadFile(h, buf, n, &lidos, &o)) return static_cast<int>(lidos);
-  if (GetLastError() != ERROR_IO_PENDING) return 0;
-  win32::conclui(h, o, folga_leitura_ms, lidos);
+  if (win32::chamadas.le(h, buf, n, &lidos, &o)) return static_cast<int>(lidos);
+  if (DWORD erro = GetLastError(); erro != ERROR_IO_PENDING) {
+    win32::falhou(p, erro);
+    return 0;
+  }
+  conclui(p, o, folga_leitura_ms, lidos);
   return static_cast<int>(lidos);
 }
 
@@ -136,16 +208,31 @@ bool caminho_da_porta(const char* nome, char* buf, std::size_t tamanho) {
   return true;
 }
 
-// One overlapped write; true when the line is still there. `n` is how many
-// bytes it took within `limite_ms`.
-bool escreve_uma_vez(HANDLE h, const unsigned char* buf, int quantos, DWORD limite_ms, DWORD& n) {
+// One overlapped write, waited for up to `limite_ms`; `n` is how many bytes
+// it took by then. False when the line is lost.
+bool escreve_uma_vez(Porta p, const unsigned char* buf, int quantos, DWORD limite_ms, DWORD& n) {
   OVERLAPPED o{};
   o.hEvent = win32::sem_porta_de_conclusao(win32::evento(win32::evento_escrita));
   n = 0;
-  if (WriteFile(h, buf, static_cast<DWORD>(quantos), &n, &o)) return true;
-  if (GetLastError() != ERROR_IO_PENDING) return false;
-  if (win32::conclui(h, o, limite_ms, n)) return true;
-  return GetLastError() == ERROR_OPERATION_ABORTED;  // cancelled at the time limit
+  if (win32::chamadas.escreve(alca(p), buf, static_cast<DWORD>(quantos), &n, &o)) return true;
+  if (DWORD erro = GetLastError(); erro != ERROR_IO_PENDING) return !win32::falhou(p, erro);
+  conclui(p, o, limite_ms, n);
+  return !win32::perdida(p);
+}
+
+// A key's write still pending is waited for up to limite_ms and then
+// cancelled. False when it has not ended by then (the line took nothing).
+bool termina_escrita_pendente(Porta p, DWORD limite_ms) {
+  HANDLE e = win32::escrita_em_curso(p);
+  if (e == nullptr) return true;
+  WaitForSingleObject(e, limite_ms);
+  if (win32::escrita_livre(p)) return true;
+  win32::EstadoDaPorta& d = win32::da(p);
+  win32::chamadas.cancela(alca(p), &d.o);
+  DWORD n = 0;
+  if (!win32::chamadas.resultado(alca(p), &d.o, &n, TRUE)) win32::falhou(p, GetLastError(), true);
+  d.pendente = false;
+  return n > 0;
 }
 
 }  // namespace
@@ -178,12 +265,17 @@ bool porta_configura(Porta p, int baud) {
   dcb.fOutX = 0;
   dcb.fInX = 0;
   dcb.fNull = 0;
+  dcb.fOutxCtsFlow = FALSE;  // no output held for a CTS or DSR the board never gives
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fParity = FALSE;  // the line has no parity to check
   dcb.fAbortOnError = FALSE;  // a line error must not fail every later read and write
   if (!SetCommState(alca(p), &dcb)) {
     ultimo_erro = EINVAL;
     return false;
   }
   SetCommMask(alca(p), mascara);
+  win32::da(p) = win32::EstadoDaPorta{p};
   tempo_em_vigor = {};
   tempo_de_leitura(p, tempo_leitura_ms);
   return true;
@@ -193,7 +285,14 @@ int porta_erro() { return ultimo_erro; }
 
 const char* porta_grupo(const char*) { return nullptr; }
 
-void porta_fecha(Porta p) { CloseHandle(alca(p)); }
+void porta_fecha(Porta p) {
+  win32::chamadas.cancela(alca(p), nullptr);  // every operation of ours still pending on it
+  DWORD n = 0;
+  if (win32::escrita_em_curso(p) != nullptr) win32::chamadas.resultado(alca(p), &win32::da(p).o, &n, TRUE);
+  win32::espera_esquece(p);
+  win32::da(p) = win32::EstadoDaPorta{};
+  CloseHandle(alca(p));
+}
 
 int porta_le(Porta p, unsigned char* buf, int n) {
   DWORD pedidos = static_cast<DWORD>(n);
@@ -210,20 +309,37 @@ int porta_le_disponivel(Porta p, unsigned char* buf, int n) {
 }
 
 int porta_escreve(Porta p, const unsigned char* buf, int n) {
+  if (!termina_escrita_pendente(p, prazo_escrita_ms)) return 0;
   int enviados = 0;
   while (enviados < n) {
     DWORD foram = 0;
-    bool viva = escreve_uma_vez(alca(p), buf + enviados, n - enviados, prazo_escrita_ms, foram);
+    bool viva = escreve_uma_vez(p, buf + enviados, n - enviados, prazo_escrita_ms, foram);
     enviados += static_cast<int>(foram);
-    if (!viva || foram == 0) break;  // failed, or took nothing for 2 s
+    if (!viva || foram == 0) break;  // lost, or took nothing for 2 s
   }
   return enviados;
 }
 
+// The bytes are copied and handed to the driver; a write it leaves pending
+// counts as taken and stays in flight: while it is, nothing more is taken
+// (0), and aguarda(ev_escrita) wakes when it ends.
 int porta_escreve_agora(Porta p, const unsigned char* buf, int n) {
+  if (win32::perdida(p)) return -1;
+  if (!win32::escrita_livre(p)) return 0;  // the one before is still in flight
+  if (win32::perdida(p)) return -1;        // it failed, and the probe too
+  win32::EstadoDaPorta& e = win32::da(p);
+  DWORD quantos = static_cast<DWORD>(n) < sizeof e.bytes ? static_cast<DWORD>(n) : sizeof e.bytes;
+  std::memcpy(e.bytes, buf, quantos);
+  e.o = OVERLAPPED{};
+  e.o.hEvent = win32::sem_porta_de_conclusao(win32::evento(win32::evento_escrita));
   DWORD foram = 0;
-  if (!escreve_uma_vez(alca(p), buf, n, 0, foram)) return -1;
-  return static_cast<int>(foram);
+  if (win32::chamadas.escreve(alca(p), e.bytes, quantos, &foram, &e.o)) return static_cast<int>(foram);
+  DWORD erro = GetLastError();
+  if (erro == ERROR_IO_PENDING) {
+    e.pendente = true;
+    return static_cast<int>(quantos);
+  }
+  return win32::falhou(p, erro) ? -1 : 0;
 }
 
 }  // namespace plat

@@ -1,9 +1,19 @@
-// The process on Windows. The 1 ms timer period is asked for at start-up
-// (the port's 1 ms read time-out and the waits run on it) and given back on
-// every way out: a return from main, exit(), and the console's Ctrl-C,
-// Ctrl-Break and close. Nothing else is needed: the port is opened with
-// CreateFileA, which can never take the place of a standard stream, and a
-// reader of standard output that goes away makes the write fail (EPIPE).
+// The process on Windows. The 1 ms timer period (timeBeginPeriod) raises the
+// whole machine's timer rate, so it is asked for only while an exchange
+// paced by 1 ms pauses runs (temporizador_fino), and given back when it ends
+// and on every way out: a return from main, exit(), and the console's
+// Ctrl-C, Ctrl-Break and close. Nothing else is needed: the port is opened
+// with CreateFileA, which can never take the place of a standard stream, and
+// a reader of standard output that goes away makes the write fail (EPIPE).
+// Bytes written to a console through the runtime (the line's bytes) are
+// turned into characters by the runtime's locale: in "C" as ISO 8859-1. Its
+// character set is made the console's output code page, so that they look as
+// the same bytes written by WriteFile look: a board's 0x87 is the console's
+// ç under code page 437 or 850. The program's own texts with accents go to
+// the console as UTF-16 (saida_console), and nothing is converted when
+// standard output is not a console.
+#include <clocale>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/win32/win32.hpp"
@@ -16,11 +26,10 @@ namespace {
 
 constexpr UINT periodo_ms = 1;
 
+volatile LONG pedidos = 0;  // temporizador_fino(true) not yet matched
+
 void devolve_periodo() {
-  static bool devolvido = false;
-  if (devolvido) return;
-  devolvido = true;
-  timeEndPeriod(periodo_ms);
+  if (InterlockedExchange(&pedidos, 0) > 0) timeEndPeriod(periodo_ms);
 }
 
 // The console's default handling still ends the process: FALSE passes it on.
@@ -31,11 +40,20 @@ BOOL WINAPI ao_controle(DWORD) {
 
 }  // namespace
 
-// For now the period is held for the whole session (asked for at start).
-void temporizador_fino(bool) {}
+void temporizador_fino(bool liga) {
+  if (liga) {
+    if (InterlockedIncrement(&pedidos) == 1) timeBeginPeriod(periodo_ms);
+  } else if (pedidos > 0 && InterlockedDecrement(&pedidos) == 0) {
+    timeEndPeriod(periodo_ms);
+  }
+}
 
 void processo_inicia() {
-  timeBeginPeriod(periodo_ms);
+  if (UINT pagina = GetConsoleOutputCP(); pagina != 0) {
+    char nome[16];
+    std::snprintf(nome, sizeof nome, ".%u", pagina);
+    std::setlocale(LC_CTYPE, nome);  // stays "C" where the runtime knows no such code page
+  }
   std::atexit(devolve_periodo);
   SetConsoleCtrlHandler(ao_controle, TRUE);
 }

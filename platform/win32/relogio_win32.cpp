@@ -1,6 +1,7 @@
 // The clock and sleeps on Windows: QueryPerformanceCounter, and a waitable
-// timer (high resolution where the system has one; the 1 ms timer period
-// asked for at start-up holds for the others). Under wine a waitable timer
+// timer (high resolution where the system has one, Windows 10 1803 and
+// later; on older ones the 1 ms timer period that temporizador_fino asks for
+// holds it to the millisecond). Under wine a waitable timer
 // expires in the wineserver, which counts in whole milliseconds and wakes the
 // thread through two more round trips (0.5-0.9 ms late on a 1 ms pause);
 // there the pause is ntdll's NtDelayExecution instead, which wine carries out

@@ -9,11 +9,6 @@ namespace plat::win32 {
 
 inline HANDLE alca(Porta p) { return reinterpret_cast<HANDLE>(p); }
 
-// Waits for an overlapped operation on h for up to limite_ms; one that has
-// not finished by then is cancelled. True when it ended well; `n` is how
-// many bytes it moved either way.
-bool conclui(HANDLE h, OVERLAPPED& o, DWORD limite_ms, DWORD& n);
-
 // A manual-reset event for one kind of overlapped operation, made once.
 HANDLE evento(int qual);
 inline constexpr int evento_leitura = 0;
@@ -29,8 +24,24 @@ HANDLE sem_porta_de_conclusao(HANDLE e);
 // Win32 layer costs round trips to the wineserver that ntdll's does not.
 FARPROC ntdll_do_wine(const char* nome);
 
-// The error of a device that has gone (unplugged adapter, closed line).
-bool linha_perdida(DWORD erro);
+// A port call on p failed with `erro`. The line counts as lost (for good,
+// until the port is opened again) when the error is not our own cancellation
+// and the probe of the port (ClearCommError) fails too. True when lost.
+bool falhou(Porta p, DWORD erro, bool cancelada_por_nos = false);
+
+// The line of p was found lost.
+bool perdida(Porta p);
+
+// The write porta_escreve_agora left pending: its event while it is under
+// way, nullptr otherwise.
+HANDLE escrita_em_curso(Porta p);
+
+// True when p can take another write now: no write of ours is pending (one
+// that has ended is seen to here, and a failure of it judged).
+bool escrita_livre(Porta p);
+
+// The wait for the line's events lets go of p (it is being closed).
+void espera_esquece(Porta p);
 
 // The console's keyboard: its input handle, or nullptr when the process
 // has no console to read keys from.

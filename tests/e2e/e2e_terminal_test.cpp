@@ -21,7 +21,7 @@ bool takes_single_keys(const termios& t) { return (t.c_lflag & (ICANON | ECHO)) 
 termios odd_line_settings() {
   termios t = cooked_terminal();
   t.c_iflag |= IXOFF | INLCR | IGNCR | ISTRIP;
-  t.c_cflag = (t.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB;
+  t.c_cflag = (t.c_cflag & ~CSIZE) | CS7 | PARENB | CSTOPB | CRTSCTS;  // another program's handshake
   t.c_lflag |= ECHONL;
   cfsetispeed(&t, B1200);
   cfsetospeed(&t, B1200);
@@ -264,7 +264,7 @@ TEST_P(LineRateTest, LineIsRaw8N1AtTheRate) {
   ASSERT_NO_FATAL_FAILURE(start_on_line(args, rate.bps));
   const termios t = line.settings();
   EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), 0u);
+  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
   EXPECT_NE(t.c_cflag & CREAD, 0u);
   EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
   EXPECT_EQ(t.c_oflag & OPOST, 0u);

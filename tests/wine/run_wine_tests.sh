@@ -1,26 +1,26 @@
 #!/usr/bin/env bash
-# The Windows build under wine, in a private wine prefix made in a temporary
-# folder (its wineserver started and ended here):
-#   - the i686 xagterm.exe is a PE32 executable;
-#   - the x64 unit tests, as one run of their executable;
-#   - end to end, COM1 and COM12 mapped to pseudo-terminals that xagsim plays:
-#     the banner, an upload from the command line in lockstep (the wire bytes
-#     from xagsim --log), the line's rate read back on the pseudo-terminal,
-#     and an unmapped COM9.
+# The Windows builds under wine, both of them (x64 and i686, the latter on
+# 32-bit wine), in a private wine prefix made in a temporary folder (its
+# wineserver started and ended here). For each build:
+#   - the unit tests, and the Win32 port layer's tests, one run each;
+#   - end to end, COM1, COM2 and COM12 mapped to pseudo-terminals that xagsim
+#     plays: the banner, an upload from the command line in lockstep (the wire
+#     bytes from xagsim --log), the line's rate read back on the
+#     pseudo-terminal, --batch on \\.\COM12, an unmapped COM9, a CTS
+#     handshake left on the line (crtscts) cleared, and a key typed while the
+#     line takes nothing delivered once it takes again.
 # A wine run proves something only by what it printed: every check looks at
 # the output. Needs `make build windows` first (xagsim from the default build).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 raiz=$PWD
 
-xagterm=$raiz/build/windows-x64/xagterm.exe
-xagterm32=$raiz/build/windows-x86/xagterm.exe
-unitarios=$raiz/build/windows-x64/tests/unit/unit_tests.exe
 xagsim=$raiz/build/default/sim/xagsim
 WINE=${WINE:-wine}
 WINESERVER=${WINESERVER:-wineserver}
+arquiteturas=(x64 x86)
 
-for f in "$xagterm" "$xagterm32" "$unitarios" "$xagsim"; do
+for f in "$xagsim" "$raiz"/build/windows-{x64,x86}/{xagterm.exe,tests/unit/unit_tests.exe,tests/unit/win32_tests.exe}; do
   [ -e "$f" ] || { echo "FAIL: $f is missing (make build windows)" >&2; exit 1; }
 done
 
@@ -64,103 +64,175 @@ termina_simulador() {
   wait "${simuladores[$1]}" 2>/dev/null || true
 }
 
-# Starts xagsim with its log in $2; prints the pty's path into variable $1.
+# Starts xagsim (options $4...) with its log in $2 and its pty reached by the
+# symbolic link $3 (what the COM port is mapped to); prints the pty's path
+# into variable $1.
 inicia_simulador() {
-  "$xagsim" --log "$2" >"$2.caminho" &
+  local var=$1 log=$2 elo=$3
+  shift 3
+  : >"$log"
+  rm -f "$log.caminho"
+  "$xagsim" --log "$log" "$@" >"$log.caminho" &
   simuladores+=($!)
   local fim=$((SECONDS + 10))
-  until [ -s "$2.caminho" ] || [ $SECONDS -ge $fim ]; do sleep 0.1; done
-  printf -v "$1" '%s' "$(head -1 "$2.caminho")"
+  until [ -s "$log.caminho" ] || [ $SECONDS -ge $fim ]; do sleep 0.1; done
+  printf -v "$var" '%s' "$(head -1 "$log.caminho")"
+  ln -sfn "${!var}" "$elo"
 }
 
 # --- the 32-bit build --------------------------------------------------------
-tipo=$(file -b "$xagterm32")
+tipo=$(file -b build/windows-x86/xagterm.exe)
 confere "i686 xagterm.exe is PE32 ($tipo)" '[[ $tipo == "PE32 executable"*"Intel 80386"* ]]'
+for arq in "${arquiteturas[@]}"; do
+  versao=$(x86_64-w64-mingw32-objdump -p "build/windows-$arq/xagterm.exe" | awk '/MajorSubsystemVersion/ { M = $2 } /MinorSubsystemVersion/ { m = $2 } END { print M "." m }')
+  confere "$arq xagterm.exe asks for Windows 6.1 or later (subsystem $versao)" '[ "$versao" = 6.1 ]'
+done
 
 # --- the prefix and its wineserver, started here (its own output to a file) ---
 inicia_servidor() { mkdir -p "$WINEPREFIX"; "$WINESERVER" -p >>"$pasta/wineserver.log" 2>&1; }
 inicia_servidor
 "$WINE" wineboot -i >"$pasta/wineboot.log" 2>&1 || { cat "$pasta/wineboot.log" >&2; exit 1; }
 
-# --- unit tests: one run of the whole executable -------------------------------
-set +e
-(cd "$pasta" && "$WINE" "$unitarios" --gtest_brief=1 >"$pasta/unitarios.txt" 2>&1)
-estado=$?
-set -e
-if [ $estado -eq 0 ] && grep -q '^\[  PASSED  \] [1-9][0-9]* tests' "$pasta/unitarios.txt" &&
-   ! grep -q 'FAILED' "$pasta/unitarios.txt"; then
-  passou "unit tests under wine: $(grep '^\[  PASSED  \]' "$pasta/unitarios.txt")"
-else
-  cat "$pasta/unitarios.txt" >&2
-  falhou "unit tests under wine (status $estado)"
-fi
-
-# --- end to end ----------------------------------------------------------------
-inicia_simulador com1 "$pasta/com1.log"
-inicia_simulador com12 "$pasta/com12.log"
-"$WINE" reg add 'HKLM\Software\Wine\Ports' /v COM1 /d "$com1" /f >/dev/null 2>&1
-"$WINE" reg add 'HKLM\Software\Wine\Ports' /v COM12 /d "$com12" /f >/dev/null 2>&1
-"$WINESERVER" -k; "$WINESERVER" -w   # the ports are mapped when it starts again
+# --- the ports: COM1, COM2 and COM12 are links that each run points at its
+# own xagsim; they are mapped once, when the wineserver starts again ---------
+for com in COM1 COM2 COM12; do
+  "$WINE" reg add 'HKLM\Software\Wine\Ports' /v $com /d "$pasta/${com,,}" /f >/dev/null 2>&1
+done
+"$WINESERVER" -k; "$WINESERVER" -w
 inicia_servidor
 
 printf ':0300300002337A1E\r\n:0400000012345678E8\r\n:00000001FF\r\n' >"$pasta/up.hex"
+printf ':00000001FF\r\n' >"$pasta/fim.hex"
 hex_win="Z:${pasta//\//\\}\\up.hex"
 
-# The terminal loop never ends by itself here: each run is stopped once its
-# output is complete.
-"$WINE" "$xagterm" COM1 b=57600 "$hex_win" </dev/null >"$pasta/com1.out" 2>"$pasta/com1.err" &
-xagterm_pid=$!
-espera_linhas "$pasta/com1.out" $'.\r\r' 3 30 || true
-velocidade=$(stty -F "$com1" speed 2>&1 || true)
-kill "$xagterm_pid" 2>/dev/null || true
-wait "$xagterm_pid" 2>/dev/null || true
-termina_simulador 0
+# Each run of the whole executable $2 ($1 names it): passed, and said so.
+unitarios() {
+  local estado
+  set +e
+  (cd "$pasta" && "$WINE" "$2" --gtest_brief=1 >"$pasta/unitarios.txt" 2>&1)
+  estado=$?
+  set -e
+  if [ $estado -eq 0 ] && grep -q '^\[  PASSED  \] [1-9][0-9]* tests' "$pasta/unitarios.txt" &&
+     ! grep -q 'FAILED' "$pasta/unitarios.txt"; then
+    passou "$1 under wine: $(grep '^\[  PASSED  \]' "$pasta/unitarios.txt")"
+  else
+    cat "$pasta/unitarios.txt" >&2
+    falhou "$1 under wine (status $estado)"
+  fi
+}
 
-banner=$'Terminal COM1 57600 baud\r\nCtrl-X para sair\r\nCtrl-U Grava arquivo hex\r\nCtrl-F Menu de programacao do XAG49\r\n'
-upload=$':0300300002337A1E\r\r\n.\r\r\n:0400000012345678E8\r\r\n.\r\r\n:00000001FF\r\r\n.\r\r\n'
-le_arquivo saida "$pasta/com1.out"
-confere "COM1: the banner, with CR LF line ends" '[[ $saida == "$banner"* ]]'
-confere "COM1: every echo and every answer shown" '[[ $saida == "$banner$upload" ]]'
-confere "COM1: nothing on standard error" '[ ! -s "$pasta/com1.err" ]'
-confere "COM1: the line runs at 57600 baud (stty: $velocidade)" '[ "$velocidade" = 57600 ]'
+# The end-to-end checks of xagterm.exe $2 ($1 names the build).
+ponta_a_ponta() {
+  local a=$1 xagterm=$2 estado saida erro velocidade esperado recebido passo com1 com2 com12
 
-# The wire: each byte received is echoed before the next one comes.
-esperado=$(od -An -tx1 -v "$pasta/up.hex" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//')
-recebido=$(awk '$1 == "rx" { printf "%s%s", s, tolower($2); s = " " }' "$pasta/com1.log")
-confere "COM1: the wire carries the file's bytes, in order" '[ "$recebido" = "$esperado" ]'
-passo=$(awk '$1 == "rx" { if (rx != "") bad = 1; rx = $2; next }
-             $1 == "tx" && rx != "" { if ($2 != rx) bad = 1; rx = "" }
-             END { print (bad || rx != "") ? "fora" : "lockstep" }' "$pasta/com1.log")
-confere "COM1: each byte goes out only after the echo of the one before" '[ "$passo" = lockstep ]'
+  # The terminal loop never ends by itself here: each run is stopped once its
+  # output is complete.
+  inicia_simulador com1 "$pasta/com1.log" "$pasta/com1"
+  "$WINE" "$xagterm" COM1 b=57600 "$hex_win" </dev/null >"$pasta/com1.out" 2>"$pasta/com1.err" &
+  local xagterm_pid=$!
+  espera_linhas "$pasta/com1.out" $'.\r\r' 3 30 || true
+  velocidade=$(stty -F "$com1" speed 2>&1 || true)
+  kill "$xagterm_pid" 2>/dev/null || true
+  wait "$xagterm_pid" 2>/dev/null || true
+  termina_simulador $((${#simuladores[@]} - 1))
 
-# COM12 (only reachable as \\.\COM12), named in that form on the command
-# line, with --batch: the upload's status says it was answered.
-printf ':00000001FF\r\n' >"$pasta/fim.hex"
-set +e
-timeout 60 "$WINE" "$xagterm" '\\.\COM12' "${hex_win%up.hex}fim.hex" --batch </dev/null \
-  >"$pasta/com12.out" 2>"$pasta/com12.err"
-estado=$?
-set -e
-termina_simulador 1
-le_arquivo saida "$pasta/com12.out"
-le_arquivo erro "$pasta/com12.err"
-inicio=$'Terminal \\\\.\\COM12 9600 baud\r\n'
-fim=$':00000001FF\r\r\n.\r\r\n'
-confere "\\\\.\\COM12 --batch: status 0 (got $estado)" '[ $estado -eq 0 ]'
-confere "\\\\.\\COM12: opened at 9600 baud and answered" '[[ $saida == "$inicio"*"$fim" ]]'
-confere "\\\\.\\COM12: the outcome line" '[[ $erro == *"fim.hex: 1 linhas enviadas"* ]]'
-confere "\\\\.\\COM12: the bytes reached the line" 'grep -q "^rx 3A" "$pasta/com12.log"'
+  local banner=$'Terminal COM1 57600 baud\r\nCtrl-X para sair\r\nCtrl-U Grava arquivo hex\r\nCtrl-F Menu de programacao do XAG49\r\n'
+  local upload=$':0300300002337A1E\r\r\n.\r\r\n:0400000012345678E8\r\r\n.\r\r\n:00000001FF\r\r\n.\r\r\n'
+  le_arquivo saida "$pasta/com1.out"
+  confere "$a COM1: the banner, with CR LF line ends" '[[ $saida == "$banner"* ]]'
+  confere "$a COM1: every echo and every answer shown" '[[ $saida == "$banner$upload" ]]'
+  confere "$a COM1: nothing on standard error" '[ ! -s "$pasta/com1.err" ]'
+  confere "$a COM1: the line runs at 57600 baud (stty: $velocidade)" '[ "$velocidade" = 57600 ]'
 
-# COM9 names no device.
-set +e
-"$WINE" "$xagterm" COM9 </dev/null >"$pasta/com9.out" 2>"$pasta/com9.err"
-estado=$?
-set -e
-le_arquivo erro "$pasta/com9.err"
-confere "COM9: status 1 (got $estado)" '[ $estado -eq 1 ]'
-esperado=$'Nao abriu a COM9\r\nCOM9 (\\\\.\\COM9): No such file or directory\r\n'
-confere "COM9: \"Nao abriu a COM9\" on standard error" '[ "$erro" = "$esperado" ]'
-confere "COM9: nothing on standard output" '[ ! -s "$pasta/com9.out" ]'
+  # The wire: each byte received is echoed before the next one comes.
+  esperado=$(od -An -tx1 -v "$pasta/up.hex" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//')
+  recebido=$(awk '$1 == "rx" { printf "%s%s", s, tolower($2); s = " " }' "$pasta/com1.log")
+  confere "$a COM1: the wire carries the file's bytes, in order" '[ "$recebido" = "$esperado" ]'
+  passo=$(awk '$1 == "rx" { if (rx != "") bad = 1; rx = $2; next }
+               $1 == "tx" && rx != "" { if ($2 != rx) bad = 1; rx = "" }
+               END { print (bad || rx != "") ? "fora" : "lockstep" }' "$pasta/com1.log")
+  confere "$a COM1: each byte goes out only after the echo of the one before" '[ "$passo" = lockstep ]'
+
+  # COM12 (only reachable as \\.\COM12), named in that form on the command
+  # line, with --batch: the upload's status says it was answered.
+  inicia_simulador com12 "$pasta/com12.log" "$pasta/com12"
+  set +e
+  timeout 60 "$WINE" "$xagterm" '\\.\COM12' "${hex_win%up.hex}fim.hex" --batch </dev/null \
+    >"$pasta/com12.out" 2>"$pasta/com12.err"
+  estado=$?
+  set -e
+  termina_simulador $((${#simuladores[@]} - 1))
+  le_arquivo saida "$pasta/com12.out"
+  le_arquivo erro "$pasta/com12.err"
+  local inicio=$'Terminal \\\\.\\COM12 9600 baud\r\n'
+  local fim=$':00000001FF\r\r\n.\r\r\n'
+  confere "$a \\\\.\\COM12 --batch: status 0 (got $estado)" '[ $estado -eq 0 ]'
+  confere "$a \\\\.\\COM12: opened at 9600 baud and answered" '[[ $saida == "$inicio"*"$fim" ]]'
+  confere "$a \\\\.\\COM12: the outcome line" '[[ $erro == *"fim.hex: 1 linhas enviadas"* ]]'
+  confere "$a \\\\.\\COM12: the bytes reached the line" 'grep -q "^rx 3A" "$pasta/com12.log"'
+
+  # --batch --fast: whole lines, each echo compared, the same bytes on the wire.
+  inicia_simulador com12 "$pasta/rapido.log" "$pasta/com12"
+  set +e
+  timeout 60 "$WINE" "$xagterm" '\\.\COM12' b=115200 "$hex_win" --batch --fast </dev/null \
+    >"$pasta/rapido.out" 2>"$pasta/rapido.err"
+  estado=$?
+  set -e
+  termina_simulador $((${#simuladores[@]} - 1))
+  le_arquivo saida "$pasta/rapido.out"
+  le_arquivo erro "$pasta/rapido.err"
+  recebido=$(awk '$1 == "rx" { printf "%s%s", s, tolower($2); s = " " }' "$pasta/rapido.log")
+  esperado=$(od -An -tx1 -v "$pasta/up.hex" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//')
+  confere "$a --batch --fast: status 0 (got $estado)" '[ $estado -eq 0 ]'
+  confere "$a --batch --fast: every echo and answer shown" '[[ $saida == *"$upload" ]]'
+  confere "$a --batch --fast: the outcome line" '[[ $erro == *"up.hex: 3 linhas enviadas"* ]]'
+  confere "$a --batch --fast: the wire carries the file's bytes, in order" '[ "$recebido" = "$esperado" ]'
+
+  # COM9 names no device.
+  set +e
+  "$WINE" "$xagterm" COM9 </dev/null >"$pasta/com9.out" 2>"$pasta/com9.err"
+  estado=$?
+  set -e
+  le_arquivo erro "$pasta/com9.err"
+  confere "$a COM9: status 1 (got $estado)" '[ $estado -eq 1 ]'
+  esperado=$'Nao abriu a COM9\r\nCOM9 (\\\\.\\COM9): No such file or directory\r\n'
+  confere "$a COM9: \"Nao abriu a COM9\" on standard error" '[ "$erro" = "$esperado" ]'
+  confere "$a COM9: nothing on standard output" '[ ! -s "$pasta/com9.out" ]'
+
+  # Another program left the CTS handshake on: xagterm clears it.
+  inicia_simulador com2 "$pasta/com2.log" "$pasta/com2"
+  stty -F "$com2" crtscts
+  "$WINE" "$xagterm" COM2 </dev/null >"$pasta/com2.out" 2>"$pasta/com2.err" &
+  xagterm_pid=$!
+  espera_linhas "$pasta/com2.out" $'Ctrl-F Menu de programacao do XAG49\r' 1 30 || true
+  local ajustes
+  ajustes=$(stty -F "$com2" -a 2>&1 || true)
+  kill "$xagterm_pid" 2>/dev/null || true
+  wait "$xagterm_pid" 2>/dev/null || true
+  termina_simulador $((${#simuladores[@]} - 1))
+  confere "$a COM2: crtscts left by another program is cleared" '[[ $ajustes == *" -crtscts"* ]]'
+
+  # The line takes nothing for 1.5 s after the first key: the key typed
+  # meanwhile goes once it takes again, once, with nothing dropped. The
+  # board's 0x87 shows as the console's code page (437) shows it.
+  inicia_simulador com2 "$pasta/parada.log" "$pasta/com2" --stall-after 1 1500 --send '\x87'
+  local visto
+  visto=$(python3 tests/wine/tecla_na_paragem.py "$WINE" "$xagterm" COM2 "$pasta/parada.err" 2>&1 || true)
+  termina_simulador $((${#simuladores[@]} - 1))
+  local depois
+  depois=$(awk '/reading again/ { d = 1 } d && $1 == "rx" { printf "%s ", $2 }' "$pasta/parada.log")
+  confere "$a stall: the console ran and Ctrl-X ended it ($(echo $visto))" '[[ $visto == banner*"status 0" ]]'
+  confere "$a console: the line's 0x87 is the code page's, not ISO 8859-1's" '[[ $visto == *"0x87 shown as U+00E7"* ]]'
+  confere "$a stall: the key typed during it reached the line once, after it (${depois:-nothing})" \
+    '[ "$depois" = "62 18 " ] && [ "$(grep -c "^rx 62" "$pasta/parada.log")" = 1 ]'
+  confere "$a stall: no key dropped" '! grep -q "linha bloqueada" "$pasta/parada.err"'
+}
+
+for arq in "${arquiteturas[@]}"; do
+  unitarios "$arq unit tests" "$raiz/build/windows-$arq/tests/unit/unit_tests.exe"
+  unitarios "$arq Win32 port layer tests" "$raiz/build/windows-$arq/tests/unit/win32_tests.exe"
+  ponta_a_ponta "$arq" "$raiz/build/windows-$arq/xagterm.exe"
+done
 
 if [ $falhas -ne 0 ]; then
   echo "wine tests: $falhas FAILED" >&2

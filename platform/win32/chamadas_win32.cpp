@@ -1,0 +1,8 @@
+#include "platform/win32/chamadas_win32.hpp"
+
+namespace plat::win32 {
+
+Chamadas chamadas = {::ReadFile, ::WriteFile, ::GetOverlappedResult, ::WaitCommEvent, ::CancelIoEx,
+                     ::ClearCommError};
+
+}  // namespace plat::win32
