@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "saida/saida.hpp"
 #include "platform/plataforma.hpp"
@@ -12,6 +13,9 @@ namespace {
 
 constexpr int caractere_de_deteccao = 'f';
 constexpr int tentativas_de_deteccao = 7;
+constexpr int ctrl_f = 0x06;  // the key that opened the menu
+
+bool relatou_sem_eco = false;  // this action has said a record went without its echo
 
 int maiuscula(int c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
 
@@ -35,7 +39,9 @@ void relata_falha_de_deteccao(bool houve_eco, int tentativas) {
 // Sends 'f' until the device echoes it back: a device at another rate
 // echoes something else; none at all, or a NUL, ends the attempts.
 bool detecta_baud() {
-  mostra_pendentes();  // the echo of Ctrl-F, or what the board said before
+  // What the board said before, then the echo of Ctrl-F, which a slow line
+  // brings only now: it is not taken as the echo of the first 'f'.
+  mostra_ate(ctrl_f);
   int eco = -1;
   int tentativas = 0;
   bool houve_eco = false;
@@ -50,11 +56,21 @@ bool detecta_baud() {
   return false;
 }
 
+// A record of the action. The action goes on without its echo, but says so
+// once: "RECORD" with its line end written as \n.
+void envia(const char* registro) {
+  if (programa_registro(registro) == 0 || relatou_sem_eco) return;
+  relatou_sem_eco = true;
+  int n = static_cast<int>(std::strlen(registro));
+  bool fim_de_linha = n > 0 && registro[n - 1] == '\n';
+  relata("registro sem eco: %.*s%s", fim_de_linha ? n - 1 : n, registro, fim_de_linha ? "\\n" : "");
+}
+
 // The first record of an action: what is still waiting on the line (the
 // echo of a second 'f', an answer) is shown first, not taken as its echoes.
 void envia_primeiro(const char* registro) {
   mostra_pendentes();
-  programa(registro);
+  envia(registro);
 }
 
 int mostra_dados() {
@@ -68,6 +84,7 @@ int mostra_dados() {
   char registro[tamanho_registro];
   registro_mostra(registro, inicio, static_cast<std::int32_t>(fim));
   envia_primeiro(registro);
+  mostra_resposta();
   return 0;
 }
 
@@ -81,6 +98,7 @@ int apaga_bloco() {
       char registro[tamanho_registro];
       registro_apaga(registro, codigo);
       envia_primeiro(registro);
+      mostra_resposta();
       return 0;
     }
   }
@@ -93,24 +111,32 @@ int apaga_bloco() {
   std::exit(0);
 }
 
+// An answer that came before a record's last echo is shown after the label
+// that names it.
 int le_status_e_boot() {
   envia_primeiro(registro_le_status);
   mostra("\nStatus=");
+  mostra_resposta();
   esperares();
-  programa(registro_le_boot);
+  envia(registro_le_boot);
   mostra("\nBoot vector=");
+  mostra_resposta();
   return 0;  // the second answer is shown by the terminal loop
 }
 
 int zera_status() {
   mostra("Zerar byte de Status");
   envia_primeiro(registro_zera_status[0]);
+  mostra_resposta();
   esperares();
-  programa(registro_zera_status[1]);
+  envia(registro_zera_status[1]);
+  mostra_resposta();
   esperares();
-  programa(registro_zera_status[2]);
+  envia(registro_zera_status[2]);
+  mostra_resposta();
   esperares();
-  programa(registro_zera_status[3]);
+  envia(registro_zera_status[3]);
+  mostra_resposta();
   return 0;  // its answer is shown by the terminal loop
 }
 
@@ -137,6 +163,7 @@ std::int32_t lenum() {
 }
 
 int comando() {
+  relatou_sem_eco = false;
   if (!detecta_baud()) return -1;
   mostra("\n*** Menu de programacao do XAG49: ***\nE: Apagar bloco\nS: Zerar Byte de Status\n"
          "D: Mostrar Dados\nR: Ler byte de Status e Vetor de boot\nH: Programar arquivo *.hex\n\n");
