@@ -67,7 +67,8 @@ const std::string& porta_aberta();
 int baud_configurado();
 
 // From `quando` on (default: now) the console is gone, as a terminal closed:
-// no key comes any more and plat::console_perdido() is true.
+// no key comes any more, plat::console_perdido() is true, and a wait on the
+// keyboard ends at once (as a terminal that hung up does).
 void perde_console(Micros quando = -1);
 
 // Thrown by aguarda (with no time limit) when nothing can ever arrive: the terminal loop

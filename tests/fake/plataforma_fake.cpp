@@ -255,7 +255,7 @@ unsigned aguarda(Porta, unsigned eventos, int ms) {
   if (porta && fake::perdida()) return ev_perdida;
   if ((eventos & ev_escrita) != 0 && !fake::travada()) achou |= ev_escrita;
   if ((eventos & ev_linha) != 0 && !e.linha.empty() && e.linha.front().quando <= e.relogio) achou |= ev_linha;
-  if ((eventos & ev_tecla) != 0 && tecla_pronta()) achou |= ev_tecla;
+  if ((eventos & ev_tecla) != 0 && (tecla_pronta() || fake::sem_console())) achou |= ev_tecla;
   return achou;
 }
 
