@@ -7,7 +7,9 @@
 //   - key to line and line to console latency;
 //   - a flood from the line shown on the console;
 //   - an upload to a device that echoes and answers at once, against the
-//     floor of 1 ms per poll the echo discipline sets.
+//     floor of 1 ms per poll the echo discipline sets;
+//   - uploads to xagsim on a line at its real pace (--wire) at 115200, in
+//     lockstep and with --fast, against the wire time.
 // Figures, never verdicts: nothing here fails on a slow machine.
 #include <fcntl.h>
 #include <poll.h>
@@ -398,6 +400,120 @@ Reconexao reconexao(const char* xagterm, int vezes, double ocioso_s) {
   return r;
 }
 
+// --- uploads to xagsim on a line at its real pace --------------------------
+
+constexpr double taxa_fio = 115200;
+
+// How long one run of `xagsim OPTIONS -- xagterm PORT b=115200 ARGS` took,
+// from its start to its end, and how it ended. xagterm's standard error is
+// a pipe, so it shows no progress line; its output goes to /dev/null.
+struct Corrida {
+  int estado = -1;
+  double ms = 0;
+  std::string erros;  // what they said on standard error
+};
+
+Corrida corre(const char* xagsim, const char* xagterm, const std::vector<std::string>& do_sim,
+              const std::vector<std::string>& do_xagterm) {
+  std::vector<std::string> args{xagsim};
+  args.insert(args.end(), do_sim.begin(), do_sim.end());
+  args.insert(args.end(), {"--", xagterm, "{port}", "b=115200"});
+  args.insert(args.end(), do_xagterm.begin(), do_xagterm.end());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int erros[2];
+  if (pipe(erros) != 0) morre("pipe");
+  auto t0 = Clock::now();
+  pid_t pid = fork();
+  if (pid < 0) morre("fork");
+  if (pid == 0) {
+    int nulo = open("/dev/null", O_WRONLY);
+    dup2(nulo, STDOUT_FILENO);
+    dup2(erros[1], STDERR_FILENO);
+    close(erros[0]);
+    execv(xagsim, argv.data());
+    _exit(127);
+  }
+  close(erros[1]);
+  Corrida c;
+  char buf[4096];
+  for (ssize_t n; (n = read(erros[0], buf, sizeof buf)) > 0;) c.erros.append(buf, static_cast<std::size_t>(n));
+  close(erros[0]);
+  int estado = 0;
+  waitpid(pid, &estado, 0);
+  c.ms = ms_desde(t0);
+  c.estado = WIFEXITED(estado) ? WEXITSTATUS(estado) : 128 + WTERMSIG(estado);
+  return c;
+}
+
+// Whether this xagterm knows --fast: its help names it.
+bool tem_rapido(const char* xagterm) {
+  std::string cmd = std::string("'") + xagterm + "' --help 2>/dev/null";
+  std::FILE* p = popen(cmd.c_str(), "r");
+  if (p == nullptr) return false;
+  std::string ajuda;
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) ajuda.append(buf, n);
+  pclose(p);
+  return ajuda.find("--fast") != std::string::npos;
+}
+
+// A figure as measured and as a multiple of `de`, and the same without the
+// start-up and exit of the two programs.
+void mostra_razao(double ms, double de, double inicio_ms, const char* de_que) {
+  std::printf("%9.1f ms, %.3f x %s (%.3f x without start-up and exit)\n", ms, ms / de, de_que,
+              (ms - inicio_ms) / de);
+}
+
+void upload_no_fio(const char* xagsim, const char* xagterm, int linhas_de_dados, bool rapido,
+                   double inicio_ms) {
+  ArquivoHex f(linhas_de_dados);
+  double caracteres_na_linha = f.caracteres + 3.0 * f.linhas;
+  double fio_ms = caracteres_na_linha * 10 * 1000 / taxa_fio;
+  std::printf("  %d characters in %d lines, wire time %.1f ms:\n", f.caracteres, f.linhas, fio_ms);
+  Corrida passo = corre(xagsim, xagterm, {"--wire"}, {f.nome, "--batch"});
+  if (passo.estado != 0) {
+    std::printf("    lockstep --batch:            FAILED, exit status %d: %s", passo.estado,
+                passo.erros.empty() ? "\n" : passo.erros.c_str());
+  } else {
+    std::printf("    %-28s ", "lockstep --batch:");
+    char piso[64];
+    std::snprintf(piso, sizeof piso, "its floor of %.0f ms", caracteres_na_linha);
+    mostra_razao(passo.ms, caracteres_na_linha, inicio_ms, piso);
+  }
+  struct Modo {
+    const char* nome;
+    std::vector<std::string> do_sim;
+  };
+  for (const Modo& m : {Modo{"--batch --fast:", {"--wire"}},
+                        Modo{"--batch --fast, latency 1:", {"--wire", "--latency", "1"}}}) {
+    Corrida c;
+    if (rapido) c = corre(xagsim, xagterm, m.do_sim, {f.nome, "--batch", "--fast"});
+    std::printf("    %-28s ", m.nome);
+    if (!rapido || c.estado != 0)
+      std::printf("fast: not available in this build\n");
+    else
+      mostra_razao(c.ms, fio_ms, inicio_ms, "the wire time");
+  }
+}
+
+void uploads_no_fio(const char* xagsim, const char* xagterm, bool rapido_so) {
+  // Start-up and exit, with nothing to send but the end record: part of every
+  // figure below.
+  // The two programs started and ended with nothing sent (xagterm --version):
+  // the median of a few runs.
+  std::vector<double> inicios;
+  for (int i = 0; i < 5; ++i) inicios.push_back(corre(xagsim, xagterm, {"--wire"}, {"--version"}).ms);
+  std::sort(inicios.begin(), inicios.end());
+  double inicio_ms = inicios[inicios.size() / 2];
+  std::printf("upload against xagsim --wire at %.0f baud (start-up and exit of both: %.1f ms):\n",
+              taxa_fio, inicio_ms);
+  bool rapido = tem_rapido(xagterm);
+  upload_no_fio(xagsim, xagterm, rapido_so ? 10 : 100, rapido, inicio_ms);
+  if (!rapido_so) upload_no_fio(xagsim, xagterm, 2048, rapido, inicio_ms);  // 32 KiB from 0000
+}
+
 #ifdef CONTA_MALLOC_PATH
 // A whole session with the allocation counter preloaded: start-up, an
 // upload, keys, a flood, Ctrl-X. Returns {all allocations, xagterm's own}.
@@ -473,6 +589,9 @@ int main(int argc, char** argv) {
   if (getloadavg(carga, 1) == 1) {
     std::printf("                     load average %.2f while it ran\n", carga[0]);
   }
+#ifdef XAGSIM_PATH
+  uploads_no_fio(XAGSIM_PATH, xagterm, rapido);
+#endif
 #ifdef CONTA_MALLOC_PATH
   auto [todas, proprias] = alocacoes(xagterm);
   std::printf("heap:                %d allocations by xagterm's own code in a whole session\n"

@@ -35,8 +35,9 @@ constexpr std::array<Bloco, 5> blocos = {{{0x00, 0x0000, 0x1FFF},
 
 }  // namespace
 
-Dispositivo::Dispositivo(std::uint8_t estado, std::uint8_t vetor_arranque)
-    : estado_(estado), vetor_(vetor_arranque) {}
+Dispositivo::Dispositivo(std::uint8_t estado, std::uint8_t vetor_arranque,
+                         bool no_checksum)
+    : estado_(estado), vetor_(vetor_arranque), no_checksum_(no_checksum) {}
 
 std::string Dispositivo::recebe(std::uint8_t byte) {
   if (respondida_) {
@@ -52,7 +53,19 @@ std::string Dispositivo::recebe(std::uint8_t byte) {
   }
   if (byte == ':') linha_.clear();  // a record starts here, whatever came before
   if (linha_.size() < linha_maxima) linha_ += static_cast<char>(byte);
+  if (no_checksum_ && byte != '\r' && comando_completo()) {
+    respondida_ = true;
+    return atende(linha_);
+  }
   return {};
+}
+
+// The line holds a whole record, by its count, of a command's type.
+bool Dispositivo::comando_completo() const {
+  auto previsto = tamanho_previsto(linha_);
+  if (!previsto || linha_.size() != *previsto) return false;
+  std::string_view tipo = std::string_view(linha_).substr(7, 2);
+  return tipo == "83" || tipo == "84" || tipo == "85";
 }
 
 bool Dispositivo::espera_silencio() const {

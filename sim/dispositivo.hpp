@@ -19,7 +19,11 @@ inline constexpr std::chrono::milliseconds silencio_de_registo{20};
 
 class Dispositivo {
  public:
-  Dispositivo(std::uint8_t estado, std::uint8_t vetor_arranque);
+  // With no_checksum, a command record (types 83, 84, 85) is acted on and
+  // answered as soon as its last checksum digit comes, as a firmware that
+  // counts the record's characters does; its line end gets no answer.
+  Dispositivo(std::uint8_t estado, std::uint8_t vetor_arranque,
+              bool no_checksum = false);
 
   // Takes one received byte; returns the answer it triggers (often none).
   std::string recebe(std::uint8_t byte);
@@ -38,6 +42,7 @@ class Dispositivo {
 
  private:
   std::string_view linha_sem_cr() const;
+  bool comando_completo() const;
   std::string atende(std::string_view linha);
   std::string executa(const Registo& r, int passo);
   std::string comando_83(const Registo& r, int passo);
@@ -48,7 +53,8 @@ class Dispositivo {
   std::uint8_t estado_;
   std::uint8_t vetor_;
   std::string linha_;
-  bool respondida_ = false;  // linha_ was answered on silence
+  bool no_checksum_;
+  bool respondida_ = false;  // linha_ was answered before its line end
   int passo_limpeza_ = 0;    // records of the status-clearing sequence seen
 };
 

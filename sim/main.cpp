@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,15 +68,25 @@ std::optional<int> trata_sinais(pid_t filho) {
   return fim;
 }
 
+// How long to wait, for ppoll; nullptr for as long as it takes.
+const timespec* ate(std::optional<Relogio::duration> prazo, timespec& t) {
+  if (!prazo) return nullptr;
+  auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(*prazo).count();
+  t.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+  t.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+  return &t;
+}
+
 int ciclo(Simulador& sim, pid_t filho) {
   for (;;) {
     auto agora = Relogio::now();
     sim.avanca(agora);
     Descritores d = sim.espera(agora);
     pollfd fds[3] = {{tubo_sinais[0], POLLIN, 0}, d[0], d[1]};
-    int r = poll(fds, 3, sim.prazo_ms(agora));
+    timespec t{};
+    int r = ppoll(fds, 3, ate(sim.prazo(agora), t), nullptr);
     if (r < 0 && errno != EINTR) {
-      std::perror("xagsim: poll");
+      std::perror("xagsim: ppoll");
       return 1;
     }
     if (r <= 0) continue;
@@ -124,6 +135,8 @@ int serve(const Opcoes& o) {
     }
     linha = ligacao->caminho();
   }
+  // A byte at 115200 baud lasts 87 us: wake up within a few of its time.
+  if (o.fio || o.latencia > Ms{0}) prctl(PR_SET_TIMERSLACK, 1000UL);
   Simulador sim(o, *pty, diario, Relogio::now(),
                 ligacao ? &*ligacao : nullptr);
   sim.avanca(Relogio::now());  // --send and --flood wait on the line

@@ -129,6 +129,8 @@ const ComValor opcoes_com_valor[] = {
      }},
     {"--echo-delay",
      [](Opcoes& o, std::string_view v, std::string_view) { return atraso_em(v, o.atraso_eco); }},
+    {"--latency",
+     [](Opcoes& o, std::string_view v, std::string_view) { return atraso_em(v, o.latencia); }},
     {"--answer-delay",
      [](Opcoes& o, std::string_view v, std::string_view) {
        return atraso_em(v, o.atraso_resposta);
@@ -182,6 +184,10 @@ std::size_t le_chaves(const std::vector<std::string>& args, Opcoes& o,
       o.mudo = true;
     } else if (a == "--no-answer") {
       o.sem_respostas = true;
+    } else if (a == "--wire") {
+      o.fio = true;
+    } else if (a == "--answer-on-checksum") {
+      o.responde_no_checksum = true;
     } else {
       auto igual = a.find('=');
       std::string_view nome = a.substr(0, igual);
@@ -280,6 +286,23 @@ Options:
   --echo-byte B       echo the byte B instead of each byte received
   --echo-delay MS     echo each byte MS milliseconds after it arrives
   --answer-delay MS   wait MS milliseconds before each answer character
+  --wire              a real line's time: each byte takes its 10 bit times
+                      at the rate the program has set on the line (read
+                      again whenever bytes go, so a change of rate counts),
+                      one byte after another, each direction on its own:
+                      what the program writes reaches the device, and the
+                      echoes, answers and chatter reach the program, no
+                      sooner. At most 4096 bytes are taken from the program
+                      ahead of the device. Without it bytes pass at once
+  --latency MS        each byte, each way, arrives MS milliseconds later
+                      still, as through a USB adapter (on top of --wire's
+                      pacing, or alone)
+  --answer-on-checksum
+                      act on a command record (types 83, 84, 85) as soon as
+                      its last checksum digit comes, as a firmware counting
+                      the record's characters does: its answer follows that
+                      digit's echo at once, and its line end, if any, gets
+                      none. Data records are answered after the LF as ever
   --hangup-after N    once the Nth byte received has been echoed and read,
                       hang up the line for good
   --replug-after N MS once the Nth byte received has been echoed and read,
@@ -332,14 +355,18 @@ The device echoes each byte, then reads Intel HEX records, ":LLAAAATTDD..CC"
 in hex digits of either case, CC making the bytes add up to 0 (mod 256). A
 line ends with LF, a CR before it ignored; a ':' starts a record afresh, so
 what came before it on the line (the rate handshake, say) does not count.
-After the echo of each LF comes one answer:
-  .<CR><LF>   a good record, done
-  C<CR><LF>   a wrong checksum
-  R<CR><LF>   anything else: no ':', a bad digit, a length other than
+After the echo of each LF comes one answer of three characters, here as
+xagterm's --answer takes them:
+  '.\r\n'     a good record, done
+  'C\r\n'     a wrong checksum
+  'R\r\n'     anything else: no ':', a bad digit, a length other than
               11+2*LL, an unknown type, a command not at address 0000, an
               empty line
+so an upload that stops at the first line the board did not take is
+  xagsim -- xagterm '{port}' b=115200 FILE.hex --batch --answer '.\r\n'
 When a line holds a complete record (by LL) and 20 ms pass without another
-byte, the record is acted on and answered at once; its LF gets no answer.
+byte, the record is acted on and answered at once; its LF gets no answer
+(with --answer-on-checksum a command record needs no such pause).
 Record types:
   00            data: stored from AAAA on, wrapping past FFFF
   01            end of file

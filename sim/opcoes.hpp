@@ -37,6 +37,9 @@ struct Opcoes {
   std::optional<Depois> para;               // --stall-after
   std::optional<Ms> conversa;               // --chatter
   std::uint64_t semente = 1;                // --seed
+  bool fio = false;                         // --wire
+  Ms latencia{0};                           // --latency
+  bool responde_no_checksum = false;        // --answer-on-checksum
   std::vector<std::string> comando;         // after "--"
 };
 

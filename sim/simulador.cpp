@@ -23,6 +23,10 @@ constexpr Ms volta_desligar{20};
 // ...but no longer than this, should it never read.
 constexpr Ms espera_maxima_desligar{3000};
 
+// On a paced line no more than this is taken from the program ahead of the
+// device: its writes then wait, as they do on a real port's full buffer.
+constexpr std::size_t fio_maximo = 4096;
+
 constexpr std::uint8_t primeiro_inundacao = 0x21;  // '!'
 constexpr unsigned bytes_distintos_inundacao = 94;  // '!'..'~'
 
@@ -43,9 +47,13 @@ Simulador::Simulador(const Opcoes& opcoes, const Pty& pty, Diario& diario,
       par_(pty.par),
       vigia_(vigia_fechos(pty.linha)),
       diario_(diario),
-      dispositivo_(opcoes.estado, opcoes.vetor_arranque),
+      dispositivo_(opcoes.estado, opcoes.vetor_arranque, opcoes.responde_no_checksum),
       ligacao_(ligacao),
       acaso_(opcoes.semente) {
+  if (opcoes_.fio || opcoes_.latencia > Ms{0}) {
+    fio_entrada_.emplace(opcoes_.latencia);
+    fio_saida_.emplace(opcoes_.latencia);
+  }
   if (opcoes_.conversa) proxima_conversa_ = agora + *opcoes_.conversa;
   saida_.junta(opcoes_.envio_inicial, agora);
   saida_.junta(inundacao(opcoes_.inundacao), agora);
@@ -57,7 +65,9 @@ bool Simulador::pausado(Instante agora) const {
   return fim_pausa_ && *fim_pausa_ > agora;
 }
 
-bool Simulador::a_ler() const { return !desligando_ && !fim_paragem_; }
+bool Simulador::a_ler() const {
+  return !desligando_ && !fim_paragem_ && ler_no_maximo() > 0;
+}
 
 Descritores Simulador::espera(Instante agora) const {
   Descritores d{{{-1, 0, 0}, {vigia_, POLLIN, 0}}};
@@ -68,7 +78,7 @@ Descritores Simulador::espera(Instante agora) const {
   return d;
 }
 
-int Simulador::prazo_ms(Instante agora) const {
+std::optional<Relogio::duration> Simulador::prazo(Instante agora) const {
   std::optional<Instante> t = volta_;  // all there is while the line is away
   auto considera = [&t](std::optional<Instante> x) {
     if (x && (!t || *x < *t)) t = x;
@@ -77,15 +87,16 @@ int Simulador::prazo_ms(Instante agora) const {
     if (pausado(agora))
       considera(fim_pausa_);
     else if (!saida_cheia_)
-      considera(saida_.proximo());
+      considera(a_soltar());
+    if (!pausado(agora) && !saida_cheia_ && fio_saida_) considera(fio_saida_->proximo());
+    if (fio_entrada_) considera(fio_entrada_->proximo());
     considera(fim_silencio_);
     considera(quando_desligar(agora));
     considera(fim_paragem_);
     considera(proxima_conversa_);
   }
-  if (!t) return -1;
-  if (*t <= agora) return 0;
-  return static_cast<int>(std::chrono::ceil<Ms>(*t - agora).count());
+  if (!t) return std::nullopt;
+  return std::max(*t - agora, Relogio::duration::zero());
 }
 
 void Simulador::atende(const Descritores& prontos, Instante agora) {
@@ -104,6 +115,7 @@ void Simulador::atende(const Descritores& prontos, Instante agora) {
 void Simulador::avanca(Instante agora) {
   if (volta_ && *volta_ <= agora) religa(agora);
   if (mestre_ < 0) return;
+  entrega(agora);
   if (fim_pausa_ && *fim_pausa_ <= agora) fim_pausa_.reset();
   if (fim_paragem_ && *fim_paragem_ <= agora) retoma(agora);
   if (proxima_conversa_ && *proxima_conversa_ <= agora) conversa(agora);
@@ -126,7 +138,10 @@ std::uint64_t Simulador::ler_no_maximo() const {
   if (opcoes_.desliga_apos) quer = std::min(quer, *opcoes_.desliga_apos - recebidos_);
   if (opcoes_.religa && !religada_) quer = std::min(quer, opcoes_.religa->bytes - recebidos_);
   if (opcoes_.para && !parou_) quer = std::min(quer, opcoes_.para->bytes - recebidos_);
-  return quer;
+  if (!fio_entrada_) return quer;
+  // Those on their way count as taken.
+  std::uint64_t a_caminho = std::min<std::uint64_t>(fio_entrada_->tamanho(), fio_maximo);
+  return std::min(quer - std::min(quer, a_caminho), fio_maximo - a_caminho);
 }
 
 void Simulador::le(Instante agora) {
@@ -138,7 +153,56 @@ void Simulador::le(Instante agora) {
     fim_pausa_ = agora + pausa_linha_fechada;
     return;
   }
+  if (fio_entrada_) {
+    auto lidos = std::string_view(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
+    fio_entrada_->junta(lidos, agora, taxa_da_linha());
+    return;
+  }
   for (ssize_t i = 0; i < n; ++i) recebe(buf[i], agora);
+}
+
+// The device takes each byte that has come down the line, at the time it
+// came.
+void Simulador::entrega(Instante agora) {
+  if (!fio_entrada_) return;
+  while (auto quando = fio_entrada_->proximo()) {
+    if (*quando > agora) return;
+    auto byte = static_cast<std::uint8_t>(fio_entrada_->primeiro());
+    fio_entrada_->tira(1);
+    recebe(byte, *quando);
+  }
+}
+
+// The rate the program has set on the line; 0 (no pacing) without --wire.
+long Simulador::taxa_da_linha() const {
+  if (!opcoes_.fio) return 0;
+  auto f = le_formato(mestre_);
+  return f ? f->baud : 0;
+}
+
+// When the device's next byte goes out: once it is due and, on a paced
+// line, the byte before it has left, so that each byte goes at the rate set
+// when it starts.
+std::optional<Instante> Simulador::a_soltar() const {
+  auto quando = saida_.proximo();
+  if (quando && fio_saida_) quando = std::max(*quando, fio_saida_->livre());
+  return quando;
+}
+
+// What the device has to say goes onto the line, each byte at the time it
+// was due.
+void Simulador::solta(Instante agora) {
+  long baud = -1;
+  for (auto quando = a_soltar(); quando && *quando <= agora; quando = a_soltar()) {
+    if (baud < 0) baud = taxa_da_linha();
+    auto pronto = *saida_.proximo();
+    fio_saida_->junta(saida_.prontos(pronto).substr(0, 1), pronto, baud);
+    saida_.enviados(1, pronto);
+  }
+}
+
+bool Simulador::tudo_enviado() const {
+  return saida_.vazia() && (!fio_saida_ || fio_saida_->vazio());
 }
 
 void Simulador::recebe(std::uint8_t byte, Instante agora) {
@@ -225,8 +289,10 @@ void Simulador::responde(std::string resposta, Instante agora) {
 }
 
 void Simulador::escreve(Instante agora) {
+  if (fio_saida_) solta(agora);
   while (!saida_cheia_) {
-    std::string_view prontos = saida_.prontos(agora);
+    std::string_view prontos =
+        fio_saida_ ? fio_saida_->chegados(agora) : saida_.prontos(agora);
     if (prontos.empty()) return;
     ssize_t n = write(mestre_, prontos.data(), prontos.size());
     if (n < 0 && errno == EINTR) continue;
@@ -238,19 +304,22 @@ void Simulador::escreve(Instante agora) {
     } else {
       auto escritos = static_cast<std::size_t>(n);
       diario_.tx(prontos.substr(0, escritos));
-      saida_.enviados(escritos, agora);
+      if (fio_saida_)
+        fio_saida_->tira(escritos);
+      else
+        saida_.enviados(escritos, agora);
       ultimo_envio_ = agora;
     }
   }
 }
 
 std::optional<Instante> Simulador::quando_desligar(Instante agora) const {
-  if (!desligando_ || !saida_.vazia()) return std::nullopt;
+  if (!desligando_ || !tudo_enviado()) return std::nullopt;
   return agora + volta_desligar;
 }
 
 void Simulador::talvez_desliga(Instante agora) {
-  if (!desligando_ || !saida_.vazia()) return;
+  if (!desligando_ || !tudo_enviado()) return;
   bool lido = par_ < 0 || por_ler_na_linha(par_) <= 0;
   if (!lido && agora - ultimo_envio_ < espera_maxima_desligar) return;
   // Unplugged: the path goes first, so that it never names a /dev/pts

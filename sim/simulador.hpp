@@ -1,6 +1,6 @@
 // The board on the master side of the pty: reads what the line sends, feeds
 // the device, and writes echoes and answers when they are due. Single
-// threaded: the caller polls what espera() gives, for at most prazo_ms(),
+// threaded: the caller polls what espera() gives, for at most prazo(),
 // then calls atende() with what poll reported, and avanca() on every turn.
 #pragma once
 
@@ -14,6 +14,7 @@
 
 #include "sim/diario.hpp"
 #include "sim/dispositivo.hpp"
+#include "sim/fio.hpp"
 #include "sim/opcoes.hpp"
 #include "sim/pty.hpp"
 #include "sim/saida.hpp"
@@ -41,8 +42,8 @@ class Simulador {
   // The descriptors and events to poll for (fd -1: none).
   Descritores espera(Instante agora) const;
 
-  // Milliseconds until something falls due; -1 when nothing will.
-  int prazo_ms(Instante agora) const;
+  // How long until something falls due; nullopt when nothing will.
+  std::optional<Relogio::duration> prazo(Instante agora) const;
 
   void atende(const Descritores& prontos, Instante agora);
 
@@ -58,6 +59,11 @@ class Simulador {
   bool pausado(Instante agora) const;
   bool a_ler() const;
   void le(Instante agora);
+  void entrega(Instante agora);
+  long taxa_da_linha() const;
+  std::optional<Instante> a_soltar() const;
+  void solta(Instante agora);
+  bool tudo_enviado() const;
   void recebe(std::uint8_t byte, Instante agora);
   bool linha_no_formato() const;
   void responde(std::string resposta, Instante agora);
@@ -80,6 +86,8 @@ class Simulador {
   Diario& diario_;
   Dispositivo dispositivo_;
   Saida saida_;
+  // --wire and --latency: bytes on their way to the device, and from it.
+  std::optional<Fio> fio_entrada_, fio_saida_;
   std::optional<Instante> fim_silencio_;  // a complete record is waiting
   std::optional<Instante> fim_pausa_;     // the line was found closed
   bool saida_cheia_ = false;              // waiting for POLLOUT

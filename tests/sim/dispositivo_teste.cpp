@@ -98,6 +98,15 @@ TEST_F(DispositivoTeste, RegistoCompletoRespondidoNoSilencio) {
   EXPECT_EQ(comando(d2, ":02000085070171"), "FF\r\n");
 }
 
+TEST_F(DispositivoTeste, NoChecksumSoOsComandosRespondemLogo) {
+  Dispositivo d2{0xFF, 0x00, true};
+  EXPECT_EQ(envia(d2, ":010000830478"), ".\r\n");
+  EXPECT_EQ(envia(d2, ":02000085070171"), "FF\r\n");
+  EXPECT_EQ(envia(d2, "\r\n"), "");
+  EXPECT_EQ(envia(d2, ":0400100001020304E2"), "") << "data waits for its line end";
+  EXPECT_EQ(envia(d2, "\r\n"), ".\r\n");
+}
+
 TEST_F(DispositivoTeste, SilencioSemRegistoCompletoNaoFazNada) {
   for (const char* parcial : {":0200008507027", ":02", ":", "x", ":00000001FF0"}) {
     Dispositivo novo{0xFF, 0x00};

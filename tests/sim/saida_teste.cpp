@@ -1,5 +1,7 @@
 #include "sim/saida.hpp"
 
+#include "sim/fio.hpp"
+
 #include <gtest/gtest.h>
 
 namespace xagsim {
@@ -38,6 +40,19 @@ TEST(Saida, CadaByteDaRespostaEsperaAposOAnterior) {
   s.enviados(2, t0 + Ms{70});
   s.junta("OK", t0 + Ms{1000}, Ms{5});
   EXPECT_EQ(s.proximo(), t0 + Ms{1005});
+}
+
+TEST(Fio, CadaByteDezBitsDepoisDoAnteriorEALatencia) {
+  Fio f{Ms{3}};
+  auto b = tempo_de_byte(9600);
+  EXPECT_EQ(std::chrono::round<std::chrono::microseconds>(b).count(), 1042);
+  f.junta("ab", t0, 9600);
+  f.junta("c", t0 + Ms{100}, 9600);  // the line was idle meanwhile
+  EXPECT_EQ(f.proximo(), t0 + b + Ms{3});
+  EXPECT_EQ(f.chegados(t0 + 2 * b + Ms{2}), "a");
+  EXPECT_EQ(f.chegados(t0 + 2 * b + Ms{3}), "ab");
+  f.tira(2);
+  EXPECT_EQ(f.proximo(), t0 + Ms{100} + b + Ms{3});
 }
 
 }  // namespace

@@ -264,6 +264,40 @@ TEST(Xagsim, AtrasosNuncaAdiantamNemTrocamAOrdem) {
   EXPECT_GE(std::chrono::steady_clock::now() - inicio, Ms{100 + 3 * 20});
 }
 
+// Bytes written at once on a line at `taxa`: at least how long until the
+// first echo, and until the last of what comes back.
+struct Ritmo {
+  std::vector<std::string> opcoes;
+  speed_t taxa;
+  std::string envio, volta;
+  Ms primeiro, todos;
+};
+
+TEST(Xagsim, FioELatenciaNuncaAdiantam) {
+  const std::string cem(100, 'x'), estado = ":02000085070171\r\n";
+  for (const Ritmo& r : {Ritmo{{"--wire"}, B9600, cem, cem, Ms{2}, Ms{100}},
+                         Ritmo{{"--wire"}, B1200, cem.substr(0, 12), cem.substr(0, 12), Ms{16}, Ms{100}},
+                         Ritmo{{"--latency", "100"}, B9600, cem, cem, Ms{200}, Ms{200}},
+                         Ritmo{{"--wire", "--answer-on-checksum"}, B9600, estado,
+                               ":02000085070171FF\r\n\r\n", Ms{2}, Ms{20}},
+                         Ritmo{{"--wire"}, B9600, estado, estado + "FF\r\n", Ms{2}, Ms{20}}}) {
+    SCOPED_TRACE(r.opcoes.back() + " " + std::to_string(r.envio.size()));
+    Xagsim sim(r.opcoes);
+    Linha l(sim.linha());
+    termios t{};
+    ASSERT_EQ(tcgetattr(l.fd(), &t), 0);
+    cfsetspeed(&t, r.taxa);
+    ASSERT_EQ(tcsetattr(l.fd(), TCSANOW, &t), 0);
+    auto inicio = std::chrono::steady_clock::now();
+    l.envia(r.envio);
+    std::string volta = l.recebe(1);
+    EXPECT_GE(std::chrono::steady_clock::now() - inicio, r.primeiro);
+    volta += l.recebe(r.volta.size() - 1);
+    EXPECT_GE(std::chrono::steady_clock::now() - inicio, r.todos);
+    EXPECT_EQ(volta, r.volta);
+  }
+}
+
 TEST(Xagsim, ImagemEDiarioAoSair) {
   std::string imagem = ficheiro_temporario("imagem.hex");
   std::string diario = ficheiro_temporario("diario.txt");
