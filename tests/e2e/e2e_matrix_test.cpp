@@ -617,9 +617,8 @@ class CellRun {
 
   // Every byte, in any order; a chatter line's worth may come after Ctrl-X.
   void check_all_shown(const std::string& want, const std::string& console) {
-    std::size_t left[256] = {};
+    std::size_t left[256] = {}, missing = 0;
     for (unsigned char c : console) ++left[c];
-    std::size_t missing = 0;
     for (unsigned char c : want) left[c] > 0 ? --left[c] : ++missing;
     if (missing > 16) problem("lost from the line: " + std::to_string(missing) + " bytes");
   }

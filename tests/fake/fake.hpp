@@ -66,11 +66,6 @@ void porta_falha_ao_configurar(bool falha);
 const std::string& porta_aberta();
 int baud_configurado();
 
-// From `quando` on (default: now) the console is gone, as a terminal closed:
-// no key comes any more, plat::console_perdido() is true, and a wait on the
-// keyboard ends at once (as a terminal that hung up does).
-void perde_console(Micros quando = -1);
-
 // Thrown by aguarda (with no time limit) when nothing can ever arrive: the terminal loop
 // would wait forever, so the test's script is over.
 struct FimDoRoteiro {};

@@ -34,7 +34,6 @@ struct Estado {
   int baud = 0;
   bool falha_abrir = false;
   bool falha_configurar = false;
-  Micros console_perdido_em = -1;  // the console goes away at this time (-1: never)
 };
 
 Estado e;
@@ -48,7 +47,6 @@ void insere(std::deque<Evento>& fila, Evento ev) {
 }
 
 bool perdida() { return e.perdida_em >= 0 && e.relogio >= e.perdida_em; }
-bool sem_console() { return e.console_perdido_em >= 0 && e.relogio >= e.console_perdido_em; }
 bool travada() { return e.relogio >= e.trava_de && e.relogio < e.trava_ate; }
 
 // Takes up to n bytes that have arrived by `ate`.
@@ -196,12 +194,10 @@ std::FILE* arquivo_abre(const char* caminho, bool& nao_comum) {
 void console_inicia() { e.modos += 'I'; }
 void console_termina() { e.modos += 'F'; }
 
-bool tecla_pronta() {
-  return !fake::sem_console() && !e.teclado.empty() && e.teclado.front().quando <= e.relogio;
-}
+bool tecla_pronta() { return !e.teclado.empty() && e.teclado.front().quando <= e.relogio; }
 
 int tecla_le() {
-  if (e.teclado.empty() || fake::sem_console()) return -1;
+  if (e.teclado.empty()) return -1;
   e.relogio = std::max(e.relogio, e.teclado.front().quando);
   int c = e.teclado.front().byte;
   e.teclado.pop_front();
@@ -242,8 +238,6 @@ unsigned aguarda(Porta, unsigned eventos, int ms) {
     proximo = mais_cedo(proximo, std::max(e.linha.front().quando, e.relogio));
   if ((eventos & ev_tecla) != 0 && !e.teclado.empty())
     proximo = mais_cedo(proximo, std::max(e.teclado.front().quando, e.relogio));
-  if ((eventos & ev_tecla) != 0 && e.console_perdido_em >= 0)
-    proximo = mais_cedo(proximo, std::max(e.console_perdido_em, e.relogio));
   fake::Micros limite = ms < 0 ? nunca : e.relogio + static_cast<fake::Micros>(ms) * 1000;
   if (proximo == nunca || (limite != nunca && proximo > limite)) {
     if (limite == nunca) throw fake::FimDoRoteiro{};
@@ -255,7 +249,7 @@ unsigned aguarda(Porta, unsigned eventos, int ms) {
   if (porta && fake::perdida()) return ev_perdida;
   if ((eventos & ev_escrita) != 0 && !fake::travada()) achou |= ev_escrita;
   if ((eventos & ev_linha) != 0 && !e.linha.empty() && e.linha.front().quando <= e.relogio) achou |= ev_linha;
-  if ((eventos & ev_tecla) != 0 && (tecla_pronta() || fake::sem_console())) achou |= ev_tecla;
+  if ((eventos & ev_tecla) != 0 && tecla_pronta()) achou |= ev_tecla;
   return achou;
 }
 
@@ -269,12 +263,6 @@ void dorme_ate_us(std::int64_t instante) {
   e.relogio = instante;
 }
 
-bool console_perdido() { return fake::sem_console(); }
+bool console_perdido() { return false; }
 
 }  // namespace plat
-
-namespace fake {
-
-void perde_console(Micros quando) { e.console_perdido_em = quando < 0 ? e.relogio : quando; }
-
-}  // namespace fake

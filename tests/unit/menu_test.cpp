@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
-#include <utility>
 #include <string>
 
 #include "saida/saida.hpp"
 #include "platform/plataforma.hpp"
 #include "programming/menu.hpp"
-#include "serial/porta.hpp"
 #include "tests/fake/fake.hpp"
 #include "tests/unit/apoio.hpp"
 
@@ -179,55 +176,22 @@ TEST_F(Menu, DisplayRefusesANegativeNumber) {
   EXPECT_EQ(fake::enviados(), "f");
 }
 
-// A board on a line at `baud`: each byte takes its character time each way,
-// the board's own bytes one after another. It answers the status record
-// after the echo of its line end, or as soon as its checksum is in.
-void placa_lenta(int baud, bool no_checksum) {
-  taxa_da_linha = baud;
-  const fake::Micros tc = 10'000'000 / baud;
-  auto livre = std::make_shared<fake::Micros>(0);
-  auto linha = std::make_shared<std::string>();
-  fake::dispositivo([=](unsigned char c) {
-    fake::Micros chegou = fake::agora() + tc;
-    auto sai = [&](std::string_view bytes) {
-      for (char b : bytes) {
-        *livre = std::max(chegou, *livre) + tc;
-        fake::chega(std::string(1, b), *livre);
-      }
-    };
-    sai(std::string(1, static_cast<char>(c)));
-    *linha = c == ':' ? ":" : *linha + static_cast<char>(c);
-    if (*linha == (no_checksum ? ":02000085070171" : ":02000085070171\n")) sai("5A\r\n");
+TEST_F(Menu, ReadStatusAndBootVector) {
+  fake::dispositivo([](unsigned char c) {
+    fake::chega(std::string(1, static_cast<char>(c)), fake::agora() + 10);
+    if (c == '\n') fake::chega("5A\r\n", fake::agora() + 3000);
   });
-  fake::chega("\x06", 2 * tc);  // the echo of Ctrl-F, on its way back
-}
-
-TEST_F(Menu, ReadStatusAndBootVectorShowsTheSameAtEveryRateAndAnswerTime) {
-  for (int baud : {9600, 300}) {
-    for (bool no_checksum : {false, true}) {
-      fake::reinicia();
-      placa_lenta(baud, no_checksum);
-      EXPECT_EQ(corre("r"), 0);
-      EXPECT_EQ(fake::enviados(), "f:02000085070171\n:02000085070270") << baud << no_checksum;
-      EXPECT_EQ(saida, "\x06" "f" + menu +
-                           ":02000085070171\n\nStatus=5A\r\n:02000085070270\nBoot vector=")
-          << baud << no_checksum;
-      EXPECT_EQ(erros, "") << baud << no_checksum;
-    }
-  }
-  taxa_da_linha = 9600;
+  EXPECT_EQ(corre("r"), 0);
+  EXPECT_EQ(registros(), ":02000085070171\n:02000085070270");
+  EXPECT_EQ(saida, "f" + menu + ":02000085070171\n\nStatus=5A\r\n:02000085070270\nBoot vector=");
 }
 
 TEST_F(Menu, ARecordWithoutEchoIsSaidOncePerActionAndTheActionGoesOn) {
-  const std::pair<const char*, const char*> casos[] = {{"s", ":010000830478"},
-                                                      {"r", ":02000085070171\\n"}};
-  for (const auto& [tecla, registro] : casos) {
+  for (const char* tecla_e_registro : {"s:010000830478", "r:02000085070171\\n"}) {
     fake::reinicia();
-    fake::dispositivo([](unsigned char c) {  // echoes the handshake only
-      if (c == 'f') fake::chega("f");
-    });
-    EXPECT_EQ(corre(tecla), 0);
-    EXPECT_EQ(erros.substr(erros.find('x')), std::string("xagterm: registro sem eco: ") + registro + "\n");
+    fake::dispositivo([](unsigned char c) { fake::chega(c == 'f' ? "f" : ""); });  // the handshake only
+    EXPECT_EQ(corre(std::string(1, tecla_e_registro[0])), 0);
+    EXPECT_EQ(erros.substr(erros.find('x')), "xagterm: registro sem eco: " + std::string(tecla_e_registro + 1) + "\n");
   }
 }
 
