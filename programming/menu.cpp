@@ -56,10 +56,11 @@ bool detecta_baud() {
   return false;
 }
 
-// A record of the action. The action goes on without its echo, but says so
-// once: "RECORD" with its line end written as \n.
-void envia(const char* registro) {
-  if (programa_registro(registro) == 0 || relatou_sem_eco) return;
+// A record of the action; with `retem` an answer that comes before its last
+// echo waits for mostra_resposta, after the label that names it. The action
+// goes on without an echo, but says so once: "RECORD", its line end as \n.
+void envia(const char* registro, bool retem = false) {
+  if (programa_registro(registro, retem) == 0 || relatou_sem_eco) return;
   relatou_sem_eco = true;
   int n = static_cast<int>(std::strlen(registro));
   bool fim_de_linha = n > 0 && registro[n - 1] == '\n';
@@ -68,9 +69,9 @@ void envia(const char* registro) {
 
 // The first record of an action: what is still waiting on the line (the
 // echo of a second 'f', an answer) is shown first, not taken as its echoes.
-void envia_primeiro(const char* registro) {
+void envia_primeiro(const char* registro, bool retem = false) {
   mostra_pendentes();
-  envia(registro);
+  envia(registro, retem);
 }
 
 int mostra_dados() {
@@ -84,7 +85,6 @@ int mostra_dados() {
   char registro[tamanho_registro];
   registro_mostra(registro, inicio, static_cast<std::int32_t>(fim));
   envia_primeiro(registro);
-  mostra_resposta();
   return 0;
 }
 
@@ -98,7 +98,6 @@ int apaga_bloco() {
       char registro[tamanho_registro];
       registro_apaga(registro, codigo);
       envia_primeiro(registro);
-      mostra_resposta();
       return 0;
     }
   }
@@ -111,14 +110,12 @@ int apaga_bloco() {
   std::exit(0);
 }
 
-// An answer that came before a record's last echo is shown after the label
-// that names it.
 int le_status_e_boot() {
-  envia_primeiro(registro_le_status);
+  envia_primeiro(registro_le_status, true);
   mostra("\nStatus=");
   mostra_resposta();
   esperares();
-  envia(registro_le_boot);
+  envia(registro_le_boot, true);
   mostra("\nBoot vector=");
   mostra_resposta();
   return 0;  // the second answer is shown by the terminal loop
@@ -127,16 +124,12 @@ int le_status_e_boot() {
 int zera_status() {
   mostra("Zerar byte de Status");
   envia_primeiro(registro_zera_status[0]);
-  mostra_resposta();
   esperares();
   envia(registro_zera_status[1]);
-  mostra_resposta();
   esperares();
   envia(registro_zera_status[2]);
-  mostra_resposta();
   esperares();
   envia(registro_zera_status[3]);
-  mostra_resposta();
   return 0;  // its answer is shown by the terminal loop
 }
 

@@ -18,9 +18,11 @@ constexpr int bytes_por_leitura = 20;
 constexpr int bytes_disponiveis_por_leitura = 4096;
 // A reply has ended once the line has been quiet this many character times.
 constexpr int caracteres_de_silencio = 3;
-// The board's answer held back while a record's echo is awaited.
+// The most of a board's answer met while a record's echo is awaited.
 constexpr int resposta_maxima = 64;
 
+int resposta_vista = 0;       // answer bytes met in this record
+bool retem_resposta = false;  // held for mostra_resposta, or shown as they come
 unsigned char resposta[resposta_maxima];
 int resposta_retida = 0;
 
@@ -44,13 +46,18 @@ int espera_desde(std::int64_t desde, int n) {
 }
 
 // The echo of c, from a board that may answer before it: a byte that differs
-// is held as its answer (while there is room) and the echo awaited again,
-// the budget counted afresh from that byte.
+// is its answer (up to resposta_maxima of them) and the echo is awaited
+// again, the budget counted afresh from that byte.
 int espera_eco_de(unsigned char c, std::int64_t desde) {
   for (;;) {
     int r = espera_desde(desde, polls_pelo_eco);
-    if (r < 0 || r == c || resposta_retida == resposta_maxima) return r;
-    resposta[resposta_retida++] = static_cast<unsigned char>(r);
+    if (r < 0 || r == c || resposta_vista == resposta_maxima) return r;
+    ++resposta_vista;
+    if (retem_resposta) {
+      resposta[resposta_retida++] = static_cast<unsigned char>(r);
+    } else {
+      mostra_byte(r);
+    }
     desde = plat::agora_us();
   }
 }
@@ -90,8 +97,10 @@ int envia_texto(const char* texto) {
 
 int programa(const char* texto) { return envia_texto(texto) == 0 ? 0 : -1; }
 
-int programa_registro(const char* registro) {
+int programa_registro(const char* registro, bool retem) {
+  resposta_vista = 0;
   resposta_retida = 0;
+  retem_resposta = retem;
   for (int i = 0; registro[i] != '\0'; ++i) {
     if (envia_com_eco(static_cast<unsigned char>(registro[i]), true) < 0) return -1;
   }

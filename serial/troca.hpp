@@ -16,10 +16,11 @@ int programa(const char* texto);
 
 // Sends a menu's command record as programa does, for a board that answers a
 // record as soon as its checksum is in: a byte that comes where an echo is
-// awaited and differs from the byte sent is its answer, not the echo. It is
-// held for mostra_resposta, and the echo awaited again (the budget counted
-// from that byte; with 64 bytes held, any byte counts as the echo).
-int programa_registro(const char* registro);
+// awaited and differs from the byte sent is its answer, not the echo, and
+// the echo is awaited again (the budget counted from that byte; after 64
+// such bytes any byte counts as the echo). The answer is shown as it comes,
+// or with `retem` held for mostra_resposta (a label comes before it).
+int programa_registro(const char* registro, bool retem);
 
 // Shows the answer programa_registro held back, and forgets it.
 void mostra_resposta();

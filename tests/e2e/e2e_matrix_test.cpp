@@ -599,9 +599,9 @@ class CellRun {
     }
     const std::string console = term_->console();
     const std::string want = crlf(from_line);
-    // A menu record holds a byte that is not its echo (the board's answer)
-    // for after the record: chatter may show later than it came.
-    if (fault_ == Fault::chatter && !records_of(phase_).empty()) return check_all_shown(want, console);
+    // R holds a byte that is not the echo of its record (the board's answer)
+    // for after its label: chatter may show later than it came.
+    if (fault_ == Fault::chatter && phase_ == Phase::read) return check_all_shown(want, console);
     std::size_t matched = 0;
     if (!subsequence(want, console, matched)) {
       // Chatter may have come just before the Ctrl-X: one line of it unread.
