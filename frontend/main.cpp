@@ -196,6 +196,5 @@ int main(int argc, char** argv) {
   plat::ConsoleTeclas console;
   mostra_banner(args);
   if (args.arquivo != nullptr) envia_hex(args.arquivo);
-  terminal(args.porta, args.baud, args.reconecta);
-  return sai_bem;
+  return terminal(args.porta, args.baud, args.reconecta);
 }

@@ -14,22 +14,44 @@ namespace {
 constexpr int ctrl_u = 0x15;  // send a hex file
 constexpr int ctrl_f = 0x06;  // programming menu
 constexpr int ctrl_x = 0x18;  // leave
-constexpr int sai = -1;       // Ctrl-X typed while the line was blocked
-constexpr int espera_linha_caida_ms = 100;
+constexpr int sai = -1;       // Ctrl-X typed while the line was blocked, or the console gone
+constexpr int sai_bem = 0;
+constexpr int sai_linha_perdida = 3;
 constexpr std::int64_t intervalo_reabrir_us = 250'000;  // a lost port is tried this often
 constexpr std::int64_t prazo_bloqueio_us = 2'000'000;   // a key the line does not take is dropped
+constexpr int teclas_por_vez = 64;                      // keys dropped at one wake-up, at most
+constexpr std::int64_t descanso_do_teclado_us = 10'000;  // then the keyboard is left alone
+
+// Until this instant the keyboard is not watched: a flood of keys being
+// dropped must leave room for the deadlines and the port's tries.
+std::int64_t teclado_descansa_ate = 0;
 
 // Whole milliseconds, rounded up, so a wait never ends before its instant.
 int em_ms(std::int64_t us) { return static_cast<int>((us + 999) / 1000); }
 
-// Reads the waiting keys and drops them, counting them; true when one of
-// them was Ctrl-X.
+// Reads the waiting keys and drops them, counting them, up to teclas_por_vez
+// at a time: with more still waiting the keyboard rests a while. True when
+// one of them was Ctrl-X, or the console has gone.
 bool descarta_teclas(int& descartadas) {
-  while (plat::tecla_pronta()) {
+  for (int i = 0; i < teclas_por_vez; ++i) {
+    if (!plat::tecla_pronta()) return plat::console_perdido();
     if (plat::tecla_le() == ctrl_x) return true;
     ++descartadas;
   }
+  teclado_descansa_ate = plat::agora_us() + descanso_do_teclado_us;
   return false;
+}
+
+// aguarda, with the keyboard left out while it rests; the wait then ends
+// with the rest at the latest.
+unsigned aguarda_teclado(plat::Porta p, unsigned eventos, int ms) {
+  std::int64_t descanso = teclado_descansa_ate - plat::agora_us();
+  if ((eventos & plat::ev_tecla) != 0 && descanso > 0) {
+    eventos &= ~plat::ev_tecla;
+    int resto = em_ms(descanso);
+    if (ms < 0 || ms > resto) ms = resto;
+  }
+  return plat::aguarda(p, eventos, ms);
 }
 
 // Hands one key to the line. While the line takes nothing the line is still
@@ -47,7 +69,7 @@ bool envia_tecla(unsigned char byte) {
       break;
     }
     unsigned achou =
-        plat::aguarda(hcom, plat::ev_escrita | plat::ev_linha | plat::ev_tecla, em_ms(falta));
+        aguarda_teclado(hcom, plat::ev_escrita | plat::ev_linha | plat::ev_tecla, em_ms(falta));
     if ((achou & plat::ev_perdida) != 0) break;
     if ((achou & plat::ev_linha) != 0) mostra_disponivel();
     if ((achou & plat::ev_tecla) != 0 && descarta_teclas(descartados)) return false;
@@ -57,11 +79,12 @@ bool envia_tecla(unsigned char byte) {
 }
 
 // Sends a waiting key down the line; returns it, 0 when none was waiting,
-// or `sai` when Ctrl-X was typed while the line took nothing.
+// or `sai` when Ctrl-X was typed while the line took nothing or the console
+// has gone.
 int passa_tecla() {
-  if (!plat::tecla_pronta()) return 0;
+  if (!plat::tecla_pronta()) return plat::console_perdido() ? sai : 0;
   int tecla = plat::tecla_le();
-  if (tecla < 0) return 0;
+  if (tecla < 0) return plat::console_perdido() ? sai : 0;
   if (!envia_tecla(static_cast<unsigned char>(tecla))) return sai;
   return tecla;
 }
@@ -81,7 +104,8 @@ bool reabre(const char* porta, int baud) {
 
 // The line is gone: the port is closed (so another program may take it) and
 // opened again once it is back, watching the keyboard between the tries;
-// keys typed meanwhile are dropped. False when Ctrl-X was typed.
+// keys typed meanwhile are dropped. False when Ctrl-X was typed or the
+// console has gone.
 bool espera_linha_voltar(const char* porta, int baud) {
   plat::porta_fecha(hcom);  // let go first: another program may take the port meanwhile
   hcom = plat::porta_invalida;
@@ -90,7 +114,7 @@ bool espera_linha_voltar(const char* porta, int baud) {
   do {
     std::int64_t tentativa = plat::agora_us() + intervalo_reabrir_us;
     for (std::int64_t falta; (falta = tentativa - plat::agora_us()) > 0;) {
-      if (plat::aguarda(plat::porta_invalida, plat::ev_tecla, em_ms(falta)) != 0 &&
+      if (aguarda_teclado(plat::porta_invalida, plat::ev_tecla, em_ms(falta)) != 0 &&
           descarta_teclas(ignoradas)) {
         return false;
       }
@@ -102,17 +126,18 @@ bool espera_linha_voltar(const char* porta, int baud) {
 
 }  // namespace
 
-void terminal(const char* porta, int baud, bool reconecta) {
+int terminal(const char* porta, int baud, bool reconecta) {
   char nome[80];  // the file name typed after Ctrl-U
   for (;;) {
     mostra_adiado();
-    if ((plat::aguarda(hcom, plat::ev_linha | plat::ev_tecla, -1) & plat::ev_perdida) != 0) {
+    if (plat::console_perdido()) return sai_bem;  // as Ctrl-X: nobody is there to type it
+    if ((aguarda_teclado(hcom, plat::ev_linha | plat::ev_tecla, -1) & plat::ev_perdida) != 0) {
+      // What it still had was read and shown.
       if (!reconecta) {
-        // What it still had was read; only the keyboard can bring anything.
-        plat::aguarda(hcom, plat::ev_tecla, espera_linha_caida_ms);
-      } else if (!espera_linha_voltar(porta, baud)) {
-        return;
+        relata("linha perdida: %s", porta);
+        return sai_linha_perdida;
       }
+      if (!espera_linha_voltar(porta, baud)) return sai_bem;  // Ctrl-X, or the console gone
     }
     mostra_disponivel();
     // Only a key is a command: a byte from the line never starts one.
@@ -120,9 +145,10 @@ void terminal(const char* porta, int baud, bool reconecta) {
     if (tecla == ctrl_u) {
       envia_hex_digitado(nome, sizeof nome);
     } else if (tecla == ctrl_f) {
+      plat::TemporizadorFino fino;  // 1 ms pauses from the handshake on
       comando();
     } else if (tecla == ctrl_x || tecla == sai) {
-      return;
+      return sai_bem;
     }
   }
 }

@@ -111,6 +111,11 @@ int tecla_le();
 // read.
 int le_linha(char* buf, int tamanho);
 
+// True once the console has gone away: its terminal hung up or was closed
+// (a read failed with EIO, or met the end of input on a terminal). Input
+// that is not a terminal and simply ends never counts.
+bool console_perdido();
+
 // --- standard output -------------------------------------------------------
 
 // True when the program's own texts (ISO 8859-1) must go out as UTF-8: the

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "saida/saida.hpp"
 #include "platform/plataforma.hpp"
@@ -12,6 +13,9 @@ namespace {
 
 constexpr int caractere_de_deteccao = 'f';
 constexpr int tentativas_de_deteccao = 7;
+constexpr int ctrl_f = 0x06;  // the key that opened the menu
+
+bool relatou_sem_eco = false;  // this action has said a record went without its echo
 
 int maiuscula(int c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
 
@@ -35,7 +39,9 @@ void relata_falha_de_deteccao(bool houve_eco, int tentativas) {
 // Sends 'f' until the device echoes it back: a device at another rate
 // echoes something else; none at all, or a NUL, ends the attempts.
 bool detecta_baud() {
-  mostra_pendentes();  // the echo of Ctrl-F, or what the board said before
+  // What the board said before, then the echo of Ctrl-F, which a slow line
+  // brings only now: it is not taken as the echo of the first 'f'.
+  mostra_ate(ctrl_f);
   int eco = -1;
   int tentativas = 0;
   bool houve_eco = false;
@@ -50,11 +56,22 @@ bool detecta_baud() {
   return false;
 }
 
+// A record of the action; with `retem` an answer that comes before its last
+// echo waits for mostra_resposta, after the label that names it. The action
+// goes on without an echo, but says so once: "RECORD", its line end as \n.
+void envia(const char* registro, bool retem = false) {
+  if (programa_registro(registro, retem) == 0 || relatou_sem_eco) return;
+  relatou_sem_eco = true;
+  int n = static_cast<int>(std::strlen(registro));
+  bool fim_de_linha = n > 0 && registro[n - 1] == '\n';
+  relata("registro sem eco: %.*s%s", fim_de_linha ? n - 1 : n, registro, fim_de_linha ? "\\n" : "");
+}
+
 // The first record of an action: what is still waiting on the line (the
 // echo of a second 'f', an answer) is shown first, not taken as its echoes.
-void envia_primeiro(const char* registro) {
+void envia_primeiro(const char* registro, bool retem = false) {
   mostra_pendentes();
-  programa(registro);
+  envia(registro, retem);
 }
 
 int mostra_dados() {
@@ -94,11 +111,13 @@ int apaga_bloco() {
 }
 
 int le_status_e_boot() {
-  envia_primeiro(registro_le_status);
+  envia_primeiro(registro_le_status, true);
   mostra("\nStatus=");
+  mostra_resposta();
   esperares();
-  programa(registro_le_boot);
+  envia(registro_le_boot, true);
   mostra("\nBoot vector=");
+  mostra_resposta();
   return 0;  // the second answer is shown by the terminal loop
 }
 
@@ -106,11 +125,11 @@ int zera_status() {
   mostra("Zerar byte de Status");
   envia_primeiro(registro_zera_status[0]);
   esperares();
-  programa(registro_zera_status[1]);
+  envia(registro_zera_status[1]);
   esperares();
-  programa(registro_zera_status[2]);
+  envia(registro_zera_status[2]);
   esperares();
-  programa(registro_zera_status[3]);
+  envia(registro_zera_status[3]);
   return 0;  // its answer is shown by the terminal loop
 }
 
@@ -137,6 +156,7 @@ std::int32_t lenum() {
 }
 
 int comando() {
+  relatou_sem_eco = false;
   if (!detecta_baud()) return -1;
   mostra("\n*** Menu de programacao do XAG49: ***\nE: Apagar bloco\nS: Zerar Byte de Status\n"
          "D: Mostrar Dados\nR: Ler byte de Status e Vetor de boot\nH: Programar arquivo *.hex\n\n");

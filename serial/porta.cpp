@@ -6,6 +6,7 @@
 #include "saida/saida.hpp"
 
 plat::Porta hcom = plat::porta_invalida;
+int taxa_da_linha = 9600;
 
 namespace {
 
@@ -41,5 +42,6 @@ plat::Porta AbreComm(const char* nome, int baud) {
     relata_causa(nome);
     return plat::porta_invalida;  // the port stays open, unused, until exit
   }
+  taxa_da_linha = baud;
   return p;
 }

@@ -6,6 +6,9 @@
 // The one open port, written once at start-up and never closed.
 extern plat::Porta hcom;
 
+// The line's rate in baud, as the port was opened (9600 until then).
+extern int taxa_da_linha;
+
 // Opens the port and gives it the line settings the device dialogue needs
 // (baud, 8N1, no flow control characters, NUL bytes kept, DTR and RTS off).
 // Returns the handle, or plat::porta_invalida after printing why on stderr.

@@ -1,6 +1,7 @@
 #include "serial/troca.hpp"
 
 #include <cstdint>
+#include <cstring>
 
 #include "saida/saida.hpp"
 #include "platform/plataforma.hpp"
@@ -15,6 +16,21 @@ constexpr int passadas_da_resposta = 10;
 constexpr int bytes_por_leitura = 20;
 // Up to a pty's or a UART driver's buffer at a time.
 constexpr int bytes_disponiveis_por_leitura = 4096;
+// A reply has ended once the line has been quiet this many character times.
+constexpr int caracteres_de_silencio = 3;
+// The most of a board's answer met while a record's echo is awaited.
+constexpr int resposta_maxima = 64;
+
+int resposta_vista = 0;       // answer bytes met in this record
+bool retem_resposta = false;  // held for mostra_resposta, or shown as they come
+unsigned char resposta[resposta_maxima];
+int resposta_retida = 0;
+
+// Whole milliseconds, rounded up, so a wait never ends before its instant.
+int em_ms(std::int64_t us) { return static_cast<int>((us + 999) / 1000); }
+
+// One character on the line, start and stop bits included.
+std::int64_t tempo_de_caractere_us() { return 10'000'000 / taxa_da_linha; }
 
 // Up to n + 1 polls: each a 1 ms pause, counted from `desde` for the first
 // one and from the end of the last read after that, then a read bounded by
@@ -29,14 +45,26 @@ int espera_desde(std::int64_t desde, int n) {
   return -1;
 }
 
-}  // namespace
-
-int espera(int n) {
-  mostra_adiado();
-  return espera_desde(plat::agora_us(), n);
+// The echo of c, from a board that may answer before it: a byte that differs
+// is its answer (up to resposta_maxima of them) and the echo is awaited
+// again, the budget counted afresh from that byte.
+int espera_eco_de(unsigned char c, std::int64_t desde) {
+  for (;;) {
+    int r = espera_desde(desde, polls_pelo_eco);
+    if (r < 0 || r == c || resposta_vista == resposta_maxima) return r;
+    ++resposta_vista;
+    if (retem_resposta) {
+      resposta[resposta_retida++] = static_cast<unsigned char>(r);
+    } else {
+      mostra_byte(r);
+    }
+    desde = plat::agora_us();
+  }
 }
 
-int escreve_ser(int c) {
+// Sends one byte and takes its echo, as escreve_ser says; with `separa`, as
+// programa_registro says.
+int envia_com_eco(int c, bool separa) {
   unsigned char byte = static_cast<unsigned char>(c);
   // The pause is counted from the write itself, so the write's own cost
   // falls inside it.
@@ -46,10 +74,19 @@ int escreve_ser(int c) {
   // write overlaps the pause instead of lengthening the exchange.
   mostra_adiado();
   if (!foi) return -1;  // the line took nothing for seconds: no echo can come
-  int r = espera_desde(enviado, polls_pelo_eco);
+  int r = separa ? espera_eco_de(byte, enviado) : espera_desde(enviado, polls_pelo_eco);
   if (r > 0) adia_eco(r);
   return r;
 }
+
+}  // namespace
+
+int espera(int n) {
+  mostra_adiado();
+  return espera_desde(plat::agora_us(), n);
+}
+
+int escreve_ser(int c) { return envia_com_eco(c, false); }
 
 int envia_texto(const char* texto) {
   for (int i = 0; texto[i] != '\0'; ++i) {
@@ -59,6 +96,21 @@ int envia_texto(const char* texto) {
 }
 
 int programa(const char* texto) { return envia_texto(texto) == 0 ? 0 : -1; }
+
+int programa_registro(const char* registro, bool retem) {
+  resposta_vista = 0;
+  resposta_retida = 0;
+  retem_resposta = retem;
+  for (int i = 0; registro[i] != '\0'; ++i) {
+    if (envia_com_eco(static_cast<unsigned char>(registro[i]), true) < 0) return -1;
+  }
+  return 0;
+}
+
+void mostra_resposta() {
+  mostra_bytes(resposta, static_cast<std::size_t>(resposta_retida));
+  resposta_retida = 0;
+}
 
 int mostra_disponivel() {
   unsigned char buf[bytes_disponiveis_por_leitura];
@@ -72,16 +124,46 @@ void mostra_pendentes() {
   }
 }
 
+bool mostra_ate(int fim) {
+  mostra_adiado();
+  unsigned char buf[bytes_disponiveis_por_leitura];
+  std::int64_t desde = plat::agora_us();
+  for (int poll = 0; poll <= polls_pelo_eco; ++poll) {
+    int lidos = plat::porta_le_disponivel(hcom, buf, bytes_disponiveis_por_leitura);
+    if (lidos <= 0) {
+      plat::dorme_ate_us(desde + pausa_por_poll_us);
+      lidos = plat::porta_le(hcom, buf, 1);
+      desde = plat::agora_us();
+    }
+    if (lidos <= 0) continue;
+    mostra_bytes(buf, static_cast<std::size_t>(lidos));
+    if (std::memchr(buf, fim, static_cast<std::size_t>(lidos)) != nullptr) return true;
+  }
+  return false;
+}
+
 void esperares() {
   mostra_adiado();
   unsigned char buf[bytes_por_leitura];
+  std::int64_t ultimo = plat::agora_us();  // when the line last brought bytes
   for (int passada = 0; passada < passadas_da_resposta; ++passada) {
     int lidos = 0;
     do {
       plat::dorme_ms(pausa_da_resposta_ms);
       lidos = plat::porta_le(hcom, buf, bytes_por_leitura);
       mostra_bytes(buf, static_cast<std::size_t>(lidos));
+      if (lidos > 0) ultimo = plat::agora_us();
     } while (lidos == bytes_por_leitura);
+  }
+  // On a slow line the reply is still coming: it has ended once the line has
+  // been quiet for a few character times (at 9600 and above the passes
+  // already were).
+  const std::int64_t silencio_us = caracteres_de_silencio * tempo_de_caractere_us();
+  for (std::int64_t falta; (falta = ultimo + silencio_us - plat::agora_us()) > 0;) {
+    if ((plat::aguarda(hcom, plat::ev_linha, em_ms(falta)) & plat::ev_linha) == 0) return;
+    int lidos = plat::porta_le(hcom, buf, bytes_por_leitura);
+    mostra_bytes(buf, static_cast<std::size_t>(lidos));
+    if (lidos > 0) ultimo = plat::agora_us();
   }
 }
 

@@ -14,6 +14,17 @@ int escreve_ser(int c);
 // or -1 at the first missing echo with the rest left unsent.
 int programa(const char* texto);
 
+// Sends a menu's command record as programa does, for a board that answers a
+// record as soon as its checksum is in: a byte that comes where an echo is
+// awaited and differs from the byte sent is its answer, not the echo, and
+// the echo is awaited again (the budget counted from that byte; after 64
+// such bytes any byte counts as the echo). The answer is shown as it comes,
+// or with `retem` held for mostra_resposta (a label comes before it).
+int programa_registro(const char* registro, bool retem);
+
+// Shows the answer programa_registro held back, and forgets it.
+void mostra_resposta();
+
 // Sends a NUL-terminated text as programa does. Returns 0, or the position
 // (from 1) of the character whose echo did not come.
 int envia_texto(const char* texto);
@@ -26,8 +37,14 @@ int mostra_disponivel();
 // that the exchange which follows takes only its own bytes as echoes.
 void mostra_pendentes();
 
+// Shows what comes from the line until the byte `fim` has been shown (the
+// echo of a key sent): what is waiting at once, then up to the echo budget
+// of polls. False when it did not come.
+bool mostra_ate(int fim);
+
 // Copies the device's reply to the console: ten passes of a 10 ms pause and
-// a read of up to 20 bytes, a pass going on while its reads come back full.
+// a read of up to 20 bytes, a pass going on while its reads come back full;
+// then on until the line has been quiet for three character times.
 void esperares();
 
 // Waits up to ms milliseconds for one byte, blocking on the port (no fixed

@@ -23,6 +23,7 @@ termios salvo{};
 volatile sig_atomic_t temos_salvo = 0;   // standard input is a terminal and salvo holds its settings
 volatile sig_atomic_t modo_teclas = 0;   // single-key settings are in force
 bool teclado_acabou = false;
+bool teclado_perdido = false;            // the console's terminal went away
 int tecla_guardada = -1;                 // read by tecla_pronta, not yet taken by tecla_le
 
 void restaura() {
@@ -129,6 +130,14 @@ unsigned linha_caida(int fd, unsigned eventos) {
   return ev_perdida;
 }
 
+// A read that ended the input: the terminal hung up (EIO; or an end of
+// input that single keys never give, or from a terminal that no longer
+// answers as one) rather than an end typed or a file that ended.
+bool terminal_caiu(ssize_t r, int erro) {
+  if (r < 0) return erro == EIO;
+  return temos_salvo && (modo_teclas || !isatty(teclado));
+}
+
 // Reads one byte of keyboard input; the end of input (or a keyboard that
 // failed) is remembered, so it is never waited on again.
 int le_um_byte() {
@@ -138,6 +147,7 @@ int le_um_byte() {
     if (r == 1) return c;
     if (r < 0 && errno == EINTR) continue;
     teclado_acabou = true;
+    if (terminal_caiu(r, errno)) teclado_perdido = true;
     return -1;
   }
 }
@@ -214,6 +224,8 @@ int le_linha(char* buf, int tamanho) {
   if (!leu) return -1;
   return longa ? tamanho : n;
 }
+
+bool console_perdido() { return teclado_perdido; }
 
 unsigned aguarda(Porta p, unsigned eventos, int ms) {
   if ((eventos & ev_tecla) != 0 && tecla_guardada >= 0) return ev_tecla;

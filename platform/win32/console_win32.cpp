@@ -11,6 +11,7 @@ namespace {
 
 constexpr unsigned char fim_de_entrada = 0x1A;  // Ctrl-Z typed at the start of a line
 bool segundo_codigo = false;  // _getch holds the second code of a function or arrow key
+bool console_caiu = false;    // the console's input can no longer be read or waited on
 
 bool modificadora(WORD tecla) {
   return tecla == VK_SHIFT || tecla == VK_CONTROL || tecla == VK_MENU || tecla == VK_CAPITAL ||
@@ -33,7 +34,11 @@ bool e_tecla(const INPUT_RECORD& r) {
 
 bool frente(INPUT_RECORD& r) {
   DWORD n = 0;
-  return PeekConsoleInputA(win32::teclado(), &r, 1, &n) != 0 && n == 1;
+  if (PeekConsoleInputA(win32::teclado(), &r, 1, &n) == 0) {
+    console_caiu = true;  // the console was closed or freed
+    return false;
+  }
+  return n == 1;
 }
 
 // A line from a console, with its echo and editing on.
@@ -108,8 +113,10 @@ HANDLE teclado() {
   return h;
 }
 
+// A console that has gone counts too, so that a wait on it ends and the
+// caller finds it gone.
 bool tecla_na_frente() {
-  if (segundo_codigo) return true;
+  if (segundo_codigo || console_caiu) return true;
   if (teclado() == nullptr) return false;
   INPUT_RECORD r{};
   while (frente(r)) {
@@ -117,7 +124,7 @@ bool tecla_na_frente() {
     DWORD n = 0;
     ReadConsoleInputA(teclado(), &r, 1, &n);  // not a key press: off the queue
   }
-  return false;
+  return console_caiu;
 }
 
 }  // namespace win32
@@ -125,20 +132,28 @@ bool tecla_na_frente() {
 void console_inicia() {}
 void console_termina() {}
 
-bool tecla_pronta() { return win32::tecla_na_frente(); }
+bool tecla_pronta() { return win32::tecla_na_frente() && !console_caiu; }
 
 int tecla_le() {
+  if (console_caiu) return -1;
   if (segundo_codigo) {
     segundo_codigo = false;
     return _getch() & 0xFF;
   }
   HANDLE h = win32::teclado();
   if (h == nullptr) return -1;
-  while (!win32::tecla_na_frente()) WaitForSingleObject(h, INFINITE);
+  while (!win32::tecla_na_frente()) {
+    if (console_caiu || WaitForSingleObject(h, INFINITE) == WAIT_FAILED) {
+      console_caiu = true;
+      return -1;
+    }
+  }
   INPUT_RECORD r{};
   segundo_codigo = frente(r) && de_dois_codigos(r.Event.KeyEvent);
   return _getch() & 0xFF;
 }
+
+bool console_perdido() { return console_caiu; }
 
 int le_linha(char* buf, int tamanho) {
   HANDLE h = win32::teclado();

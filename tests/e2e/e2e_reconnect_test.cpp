@@ -6,9 +6,11 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "e2e_support.hpp"
 
@@ -108,17 +110,31 @@ TEST_F(ReconnectTest, WaitingForTheLineDoesNotSpin) {
   ASSERT_NO_FATAL_FAILURE(quit());
 }
 
-TEST_F(ReconnectTest, WithoutReconnectTheLineIsLeftAlone) {
-  ASSERT_NO_FATAL_FAILURE(start_replug("100", {"--no-reconnect"}));
-  term->type("a");
-  ASSERT_TRUE(term->console_shows("a", kBannerEnd.size()));
-  term->settle(Millis{500});  // gone and back meanwhile
-  term->type("k");
-  term->settle();
-  ASSERT_NO_FATAL_FAILURE(quit());
-  EXPECT_EQ(term->errors(), "");
-  EXPECT_EQ(printable(sent_down_the_line()), "a");
+// `yes |` as the keyboard while the line is away or stalled: the port's tries
+// and the 2 s deadline still come, with little CPU.
+using Flood = std::pair<std::vector<std::string>, std::string>;  // xagsim's fault, what still comes
+class FloodTest : public ReconnectTest, public ::testing::WithParamInterface<Flood> {};
+
+TEST_P(FloodTest, TriesAndDeadlinesStillRunWithLittleCpu) {
+  std::vector<std::string> argv{kXagsim};
+  argv.insert(argv.end(), GetParam().first.begin(), GetParam().first.end());
+  argv.insert(argv.end(), {"--", "/bin/bash", "-c", "exec \"$0\" \"$1\" < <(yes)", kXagterm, "{port}"});
+  ASSERT_NO_FATAL_FAILURE(start(argv));
+  const std::string stat = "/proc/" + std::to_string(child_of(term->pid())) + "/stat";
+  auto cpu_ticks = [&] {  // utime + stime
+    std::istringstream in(read_file(stat).substr(read_file(stat).rfind(')') + 2));
+    std::vector<std::string> f{std::istream_iterator<std::string>(in), {}};
+    return std::stoll(f.at(11)) + std::stoll(f.at(12));
+  };
+  const long long before = cpu_ticks();
+  term->console_becomes([](const std::string&) { return false; }, Millis{1500});
+  EXPECT_LT(cpu_ticks() - before, 0.3 * 1.5 * ::sysconf(_SC_CLK_TCK)) << "ticks in 1.5 s";
+  EXPECT_TRUE(term->errors_show(GetParam().second)) << term->errors();
 }
+
+INSTANTIATE_TEST_SUITE_P(Lines, FloodTest,
+                         ::testing::Values(Flood{{"--replug-after", "1", "2500"}, kBack},
+                                           Flood{{"--stall-after", "1", "20000"}, "xagterm: linha bloqueada: "}));
 
 // The port is a symbolic link under /dev/shm that the test points at a fresh
 // pseudo-terminal on each plug-in, so that another program can take it.

@@ -1,5 +1,6 @@
 // xagterm as a plain terminal on a line that the test plays byte by byte.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -130,14 +131,26 @@ TEST_F(TerminalTest, EndOfKeyboardInputLeavesTheLineShownWithoutSpinning) {
   expect_console_restored();
 }
 
-TEST_F(TerminalTest, HungUpLineWithoutReconnectDoesNotSpinAndCtrlXStillQuits) {
+TEST_F(TerminalTest, HungUpLineWithoutReconnectIsSaidAndEndsWithStatusThree) {
   ASSERT_NO_FATAL_FAILURE(start_on_line({"--no-reconnect"}));
   line.hang_up();
-  const double share = term->cpu_share(Millis{1000});
-  EXPECT_LT(share, 0.2) << "the terminal spins on a hung-up line";
-  term->type("typed after the hang-up");
-  EXPECT_TRUE(term->running()) << term->status_text();
-  ASSERT_NO_FATAL_FAILURE(quit());
+  ASSERT_TRUE(ends(*term));
+  EXPECT_EQ(term->exit_code(), 3) << term->status_text();
+  EXPECT_EQ(term->errors(), "xagterm: linha perdida: " + line.path() + "\n");
+  expect_console_restored();
+}
+
+TEST_F(TerminalTest, ConsoleClosedUnderAnIgnoredHangUpEndsAsCtrlXDoes) {
+  ASSERT_NO_FATAL_FAILURE(
+      start({"/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$1\"", kXagterm, line.path()}));
+  ASSERT_NO_FATAL_FAILURE(expect_single_keys());
+  // The terminal's window closes: its master side goes (/dev/null in its place).
+  const int console = term->console_stream().fd();
+  const int nothing = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_EQ(::dup2(nothing, console), console);
+  ::close(nothing);
+  ASSERT_TRUE(ends(*term));
+  EXPECT_EQ(term->exit_code(), 0) << term->status_text();
 }
 
 // --- how the program leaves: the console's settings always come back ---------

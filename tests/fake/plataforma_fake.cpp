@@ -265,6 +265,8 @@ void dorme_ate_us(std::int64_t instante) {
   e.relogio = instante;
 }
 
+bool console_perdido() { return false; }
+
 }  // namespace plat
 
 // --- Ctrl-C during an upload --------------------------------------------------

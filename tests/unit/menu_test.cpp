@@ -186,6 +186,15 @@ TEST_F(Menu, ReadStatusAndBootVector) {
   EXPECT_EQ(saida, "f" + menu + ":02000085070171\n\nStatus=5A\r\n:02000085070270\nBoot vector=");
 }
 
+TEST_F(Menu, ARecordWithoutEchoIsSaidOncePerActionAndTheActionGoesOn) {
+  for (const char* tecla_e_registro : {"s:010000830478", "r:02000085070171\\n"}) {
+    fake::reinicia();
+    fake::dispositivo([](unsigned char c) { fake::chega(c == 'f' ? "f" : ""); });  // the handshake only
+    EXPECT_EQ(corre(std::string(1, tecla_e_registro[0])), 0);
+    EXPECT_EQ(erros.substr(erros.find('x')), "xagterm: registro sem eco: " + std::string(tecla_e_registro + 1) + "\n");
+  }
+}
+
 TEST_F(Menu, ClearStatusSendsItsFourRecordsInOrderEachReplyShown) {
   int registro = 0;
   fake::dispositivo([&registro](unsigned char c) {
