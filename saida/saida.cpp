@@ -74,8 +74,7 @@ void poe(Texto& t, const char* s, std::size_t n) {
 bool continuacao(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
 // The name whole, or "inicio...fim" without splitting a UTF-8 character.
-void poe_nome(Texto& t, const char* nome) {
-  std::size_t n = std::strlen(nome);
+void poe_nome(Texto& t, const char* nome, std::size_t n) {
   if (n <= nome_maximo) {
     poe(t, nome, n);
     return;
@@ -103,14 +102,29 @@ void formata(Texto& t, const char* formato, std::va_list args) {
     char spec[16];
     std::size_t k = 0;
     spec[k++] = *p++;
-    while (*p != '\0' && std::strchr("-+ #0123456789.l", *p) != nullptr && k < sizeof spec - 3) {
-      spec[k++] = *p++;
+    int precisao = -1;  // of a %s: at most this many characters
+    while (*p != '\0' && std::strchr("-+ #0123456789.l*", *p) != nullptr && k < sizeof spec - 3) {
+      if (p[0] == '.' && p[1] == '*') {
+        precisao = va_arg(args, int);
+        p += 2;
+      } else if (p[0] == '.') {
+        precisao = std::atoi(p + 1);
+        spec[k++] = *p++;
+      } else if (*p == '*') {
+        (void)va_arg(args, int);  // a width: names are never padded
+        ++p;
+      } else {
+        spec[k++] = *p++;
+      }
     }
     char conversao = *p;
     if (conversao == '\0') break;
     ++p;
     if (conversao == 's') {
-      poe_nome(t, va_arg(args, const char*));
+      const char* nome = va_arg(args, const char*);
+      std::size_t n = 0;
+      while (nome[n] != '\0' && (precisao < 0 || n < static_cast<std::size_t>(precisao))) ++n;
+      poe_nome(t, nome, n);
       continue;
     }
     // Integers are read as their own type and printed as long ("%ld").
