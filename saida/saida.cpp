@@ -89,7 +89,7 @@ void poe_nome(Texto& t, const char* nome, std::size_t n) {
 }
 
 // printf's conversions one at a time: a %s goes in through poe_nome, the
-// others through snprintf with their own specification.
+// others through snprintf with their own flags, width and precision.
 void formata(Texto& t, const char* formato, std::va_list args) {
   for (const char* p = formato; *p != '\0';) {
     if (*p != '%') {
@@ -99,22 +99,22 @@ void formata(Texto& t, const char* formato, std::va_list args) {
       p += n;
       continue;
     }
-    char spec[16];
+    char molde[16];
     std::size_t k = 0;
-    spec[k++] = *p++;
+    molde[k++] = *p++;
     int precisao = -1;  // of a %s: at most this many characters
-    while (*p != '\0' && std::strchr("-+ #0123456789.l*", *p) != nullptr && k < sizeof spec - 3) {
+    while (*p != '\0' && std::strchr("-+ #0123456789.l*", *p) != nullptr && k < sizeof molde - 3) {
       if (p[0] == '.' && p[1] == '*') {
         precisao = va_arg(args, int);
         p += 2;
       } else if (p[0] == '.') {
         precisao = std::atoi(p + 1);
-        spec[k++] = *p++;
+        molde[k++] = *p++;
       } else if (*p == '*') {
         (void)va_arg(args, int);  // a width: names are never padded
         ++p;
       } else {
-        spec[k++] = *p++;
+        molde[k++] = *p++;
       }
     }
     char conversao = *p;
@@ -128,22 +128,22 @@ void formata(Texto& t, const char* formato, std::va_list args) {
       continue;
     }
     // Integers are read as their own type and printed as long ("%ld").
-    const bool longo = std::memchr(spec, 'l', k) != nullptr;
+    const bool longo = std::memchr(molde, 'l', k) != nullptr;
     const bool inteiro = std::strchr("diuxXo", conversao) != nullptr;
-    if (inteiro && !longo) spec[k++] = 'l';
-    spec[k++] = conversao;
-    spec[k] = '\0';
+    if (inteiro && !longo) molde[k++] = 'l';
+    molde[k++] = conversao;
+    molde[k] = '\0';
     char parte[64] = "%";  // also what %% gives
     if (conversao == 'd' || conversao == 'i') {
       long v = longo ? va_arg(args, long) : va_arg(args, int);
-      std::snprintf(parte, sizeof parte, spec, v);
+      std::snprintf(parte, sizeof parte, molde, v);
     } else if (inteiro) {
       unsigned long v = longo ? va_arg(args, unsigned long) : va_arg(args, unsigned);
-      std::snprintf(parte, sizeof parte, spec, v);
+      std::snprintf(parte, sizeof parte, molde, v);
     } else if (conversao == 'c') {
       parte[0] = static_cast<char>(va_arg(args, int));
     } else if (conversao != '%') {
-      std::snprintf(parte, sizeof parte, spec, va_arg(args, double));
+      std::snprintf(parte, sizeof parte, molde, va_arg(args, double));
     }
     poe(t, parte, std::strlen(parte));
   }

@@ -64,22 +64,7 @@ std::FILE* arquivo_acrescenta(const char* caminho, bool& nao_comum) {
     errno = pasta ? EISDIR : errno_de(erro);
     return nullptr;
   }
-  BY_HANDLE_FILE_INFORMATION info{};
-  bool disco = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0;
-  if (!disco || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    CloseHandle(h);
-    nao_comum = !disco;
-    errno = disco ? EISDIR : 0;
-    return nullptr;
-  }
-  int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(h), _O_WRONLY | _O_APPEND | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(h);
-    return nullptr;
-  }
-  std::FILE* f = _fdopen(fd, "ab");
-  if (f == nullptr) _close(fd);
-  return f;
+  return win32::arquivo_de_disco(h, _O_WRONLY | _O_APPEND | _O_BINARY, "ab", nao_comum);
 }
 
 bool mesmo_arquivo(const char* a, const char* b) {

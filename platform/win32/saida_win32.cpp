@@ -60,6 +60,29 @@ bool saida_terminal() { return e_console(saida()); }
 
 bool erro_terminal() { return e_console(GetStdHandle(STD_ERROR_HANDLE)); }
 
+namespace win32 {
+
+std::FILE* arquivo_de_disco(HANDLE h, int modo_fd, const char* modo, bool& nao_comum) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  bool disco = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0;
+  if (!disco || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    CloseHandle(h);
+    nao_comum = !disco;
+    errno = disco ? EISDIR : 0;
+    return nullptr;
+  }
+  int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(h), modo_fd);
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  std::FILE* f = _fdopen(fd, modo);
+  if (f == nullptr) _close(fd);
+  return f;
+}
+
+}  // namespace win32
+
 std::FILE* arquivo_abre(const char* caminho, bool& nao_comum) {
   nao_comum = false;
   // FILE_FLAG_BACKUP_SEMANTICS lets a folder open, so it can be told apart.
@@ -69,22 +92,7 @@ std::FILE* arquivo_abre(const char* caminho, bool& nao_comum) {
     errno = errno_de(GetLastError());
     return nullptr;
   }
-  BY_HANDLE_FILE_INFORMATION info{};
-  bool disco = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0;
-  if (!disco || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    CloseHandle(h);
-    nao_comum = !disco;
-    errno = disco ? EISDIR : 0;
-    return nullptr;
-  }
-  int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(h), _O_RDONLY | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(h);
-    return nullptr;
-  }
-  std::FILE* f = _fdopen(fd, "rb");
-  if (f == nullptr) _close(fd);
-  return f;
+  return win32::arquivo_de_disco(h, _O_RDONLY | _O_BINARY, "rb", nao_comum);
 }
 
 }  // namespace plat

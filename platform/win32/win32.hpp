@@ -1,6 +1,8 @@
 // What the Windows files of the platform layer share among themselves.
 #pragma once
 
+#include <cstdio>
+
 #include <windows.h>
 
 #include "platform/plataforma.hpp"
@@ -51,5 +53,11 @@ HANDLE teclado();
 // size, key releases, lone shift keys) off the front of the input queue;
 // true when a key press is then waiting.
 bool tecla_na_frente();
+
+// A handle opened on a path as a stdio stream (`modo_fd` for the runtime's
+// descriptor, `modo` for fdopen), when it is a regular file; otherwise the
+// handle is closed and nullptr returned, nao_comum set for anything but a
+// folder (errno EISDIR).
+std::FILE* arquivo_de_disco(HANDLE h, int modo_fd, const char* modo, bool& nao_comum);
 
 }  // namespace plat::win32
