@@ -108,7 +108,8 @@ void formata(Texto& t, const char* formato, std::va_list args) {
         precisao = va_arg(args, int);
         p += 2;
       } else if (p[0] == '.') {
-        precisao = std::atoi(p + 1);
+        precisao = 0;
+        for (const char* d = p + 1; *d >= '0' && *d <= '9'; ++d) precisao = precisao * 10 + (*d - '0');
         molde[k++] = *p++;
       } else if (*p == '*') {
         (void)va_arg(args, int);  // a width: names are never padded
