@@ -32,6 +32,7 @@ import subprocess
 import sys
 import tempfile
 import termios
+import threading
 import time
 import tty
 
@@ -241,12 +242,13 @@ def corrida(wine, exe, args, pasta):
         t0 = time.monotonic()
         proc = subprocess.Popen([WINE, exe] + args, env=wine.env, stdin=subprocess.DEVNULL,
                                 stdout=saida, stderr=erros)
-        try:
-            estado = proc.wait(180)
-        except subprocess.TimeoutExpired:
-            para(proc)
-            estado = None
+        # A wait with a timeout would poll every 50 ms at most and round the
+        # time up by as much: a blocking wait, and a timer to end a stuck run.
+        relogio = threading.Timer(180, para, [proc])
+        relogio.start()
+        estado = proc.wait()
         ms = (time.monotonic() - t0) * 1000.0
+        relogio.cancel()
     with open(os.path.join(pasta, "corrida.err"), "rb") as f:
         return ms, estado, f.read().decode(errors="replace")
 
