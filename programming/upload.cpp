@@ -94,7 +94,7 @@ int envia_registro(const char* path, const char* linha, int n, int numero) {
   }
   unsigned char resposta[caracteres_de_resposta];
   bool veio = recebe_resposta(resposta);
-  if (plat::interrompido()) return interrompido;
+  if (!veio && plat::interrompido()) return interrompido;  // a whole answer: the line went
   if (!veio) {
     desfecho("%s: linha %d sem resposta", path, numero);
     return sem_eco;
@@ -132,7 +132,7 @@ int envia_linhas(std::FILE* f, const char* path) {
     }
     // What the device said before the upload is shown, not taken as echoes.
     if (numero == 1) mostra_pendentes();
-    int status = envia_registro(path, linha, n, numero);
+    int status = plat::interrompido() ? interrompido : envia_registro(path, linha, n, numero);
     if (status == interrompido) {
       desfecho("%s: interrompido na linha %d (%d linhas enviadas)", path, numero, numero - 1);
       return interrompido;
