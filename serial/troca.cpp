@@ -88,14 +88,12 @@ int espera(int n) {
 
 int escreve_ser(int c) { return envia_com_eco(c, false); }
 
-int envia_texto(const char* texto) {
+int programa(const char* texto) {
   for (int i = 0; texto[i] != '\0'; ++i) {
-    if (escreve_ser(static_cast<unsigned char>(texto[i])) < 0) return i + 1;
+    if (escreve_ser(static_cast<unsigned char>(texto[i])) < 0) return -1;
   }
   return 0;
 }
-
-int programa(const char* texto) { return envia_texto(texto) == 0 ? 0 : -1; }
 
 int programa_registro(const char* registro, bool retem) {
   resposta_vista = 0;

@@ -25,10 +25,6 @@ int programa_registro(const char* registro, bool retem);
 // Shows the answer programa_registro held back, and forgets it.
 void mostra_resposta();
 
-// Sends a NUL-terminated text as programa does. Returns 0, or the position
-// (from 1) of the character whose echo did not come.
-int envia_texto(const char* texto);
-
 // Shows the bytes waiting on the line, up to 4 KiB, with one read and one
 // write, without waiting. Returns how many there were.
 int mostra_disponivel();

@@ -26,19 +26,6 @@ bool identidade(const char* nome, BY_HANDLE_FILE_INFORMATION& info) {
   return ok;
 }
 
-int errno_de(DWORD erro) {
-  switch (erro) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME: return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION: return EACCES;
-    case ERROR_DISK_FULL: return ENOSPC;
-    default: return EIO;
-  }
-}
-
 }  // namespace
 
 // A pipe's free room cannot be asked for on Windows, so a reader that stops
@@ -61,7 +48,7 @@ std::FILE* arquivo_acrescenta(const char* caminho, bool& nao_comum) {
     DWORD erro = GetLastError();
     DWORD atributos = GetFileAttributesA(caminho);
     bool pasta = atributos != INVALID_FILE_ATTRIBUTES && (atributos & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    errno = pasta ? EISDIR : errno_de(erro);
+    errno = pasta ? EISDIR : win32::errno_de(erro);
     return nullptr;
   }
   return win32::arquivo_de_disco(h, _O_WRONLY | _O_APPEND | _O_BINARY, "ab", nao_comum);

@@ -187,15 +187,10 @@ int le(Porta p, unsigned char* buf, DWORD n, bool todos_esperando) {
   return static_cast<int>(lidos);
 }
 
-int errno_de(DWORD erro) {
-  switch (erro) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME: return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION: return EBUSY;  // another program holds the port
-    default: return EIO;
-  }
+// As for any file, but a port that refuses access is held by another program.
+int errno_da_porta(DWORD erro) {
+  if (erro == ERROR_ACCESS_DENIED || erro == ERROR_SHARING_VIOLATION) return EBUSY;
+  return win32::errno_de(erro);
 }
 
 // COM10 and up exist only under \\.\: every name goes through it.
@@ -246,7 +241,7 @@ Porta porta_abre(const char* nome) {
   HANDLE h = CreateFileA(caminho, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    ultimo_erro = errno_de(GetLastError());
+    ultimo_erro = errno_da_porta(GetLastError());
     return porta_invalida;
   }
   return reinterpret_cast<Porta>(h);

@@ -17,20 +17,6 @@ bool e_console(HANDLE h) {
   return h != nullptr && h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &modo) != 0;
 }
 
-int errno_de(DWORD erro) {
-  switch (erro) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_NAME:
-    case ERROR_BAD_NETPATH: return ENOENT;
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION: return EACCES;
-    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
-    default: return EIO;
-  }
-}
-
 }  // namespace
 
 // The console shows any character whatever its code page: the text goes to
@@ -62,6 +48,21 @@ bool erro_terminal() { return e_console(GetStdHandle(STD_ERROR_HANDLE)); }
 
 namespace win32 {
 
+int errno_de(DWORD erro) {
+  switch (erro) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH: return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return EACCES;
+    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
+    case ERROR_DISK_FULL: return ENOSPC;
+    default: return EIO;
+  }
+}
+
 std::FILE* arquivo_de_disco(HANDLE h, int modo_fd, const char* modo, bool& nao_comum) {
   BY_HANDLE_FILE_INFORMATION info{};
   bool disco = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0;
@@ -89,7 +90,7 @@ std::FILE* arquivo_abre(const char* caminho, bool& nao_comum) {
   HANDLE h = CreateFileA(caminho, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    errno = errno_de(GetLastError());
+    errno = win32::errno_de(GetLastError());
     return nullptr;
   }
   return win32::arquivo_de_disco(h, _O_RDONLY | _O_BINARY, "rb", nao_comum);

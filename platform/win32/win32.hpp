@@ -54,6 +54,9 @@ HANDLE teclado();
 // true when a key press is then waiting.
 bool tecla_na_frente();
 
+// errno for a Win32 error of a file call (EIO for anything unforeseen).
+int errno_de(DWORD erro);
+
 // A handle opened on a path as a stdio stream (`modo_fd` for the runtime's
 // descriptor, `modo` for fdopen), when it is a regular file; otherwise the
 // handle is closed and nullptr returned, nao_comum set for anything but a
