@@ -10,7 +10,7 @@
 // shows them (UTF-8 in a UTF-8 locale, Latin-1 bytes otherwise).
 void mostra(const char* texto);
 
-// Like mostra, with printf formatting (at most 255 characters).
+// Like mostra, with printf formatting (at most 511 characters; more is cut).
 void mostra_f(const char* formato, ...) __attribute__((format(printf, 1, 2)));
 
 // Bytes from the line, or keys echoed: written as they are.
