@@ -6,6 +6,7 @@
 #include "frontend/argumentos.hpp"
 #include "saida/saida.hpp"
 #include "frontend/terminal.hpp"
+#include "frontend/uso.hpp"
 #include "platform/plataforma.hpp"
 #include "programming/confere.hpp"
 #include "programming/upload.hpp"
@@ -19,71 +20,6 @@ constexpr int sai_porta = 1;       // the port (or the --log file) could not be 
 constexpr int sai_arquivo = 2;     // a refused argument; --batch: the hex file could not be read
 constexpr int sai_sem_eco = 3;     // --batch: no echo, no answer, or the line lost
 constexpr int sai_sem_fim = 4;     // --batch: the file ended with no end record
-
-// The usage text, around the platform's own port names.
-const char uso_inicio[] = "uso: xagterm [";
-const char uso_argumentos[] =
-    "] [b=TAXA] [ARQUIVO.hex | ARQUIVO.ihx] [opcoes]\n"
-    "\n"
-    "Terminal serial, gravador de arquivos Intel HEX e menu de programacao para\n"
-    "placas com o microcontrolador XAG49.\n"
-    "\n"
-    "Argumentos, em qualquer ordem (o ultimo de cada tipo vale):\n";
-const char uso_opcoes[] =
-    "  b=TAXA                taxa de 300 a 115200 baud, 8N1; padrao 9600\n"
-    "  ARQUIVO.hex, .ihx     arquivo Intel HEX enviado uma vez, logo ao iniciar\n"
-    "\n"
-    "Um argumento que comeca com - e nao e uma opcao e recusado; com --batch,\n"
-    "tambem um argumento que seria ignorado, uma taxa fora da faixa e uma segunda\n"
-    "porta ou um segundo arquivo hex.\n"
-    "\n"
-    "Opcoes:\n"
-    "  --batch          envia o arquivo e sai, sem terminal (para make e scripts);\n"
-    "                   a saida padrao nunca segura o envio: o que ela nao aceita\n"
-    "                   na hora e descartado e contado no fim\n"
-    "  --fast           para uma placa cujo firmware devolve o eco de cada\n"
-    "                   caractere assim que chega: envia cada linha inteira e\n"
-    "                   confere os ecos; numa placa que nao acompanha, um eco que\n"
-    "                   falta ou difere e relatado e nada depois dele e enviado\n"
-    "  --answer TEXTO   os tres caracteres com que a placa responde a uma linha que\n"
-    "                   aceitou (escapes \\r, \\n, \\xHH); qualquer outra resposta\n"
-    "                   para o envio\n"
-    "  --log ARQUIVO    acrescenta ao ARQUIVO (um arquivo comum, ou novo) tudo o que\n"
-    "                   aparece, mensagens de erro inclusive\n"
-    "  --no-reconnect   quando a linha cai, nao espera que ela volte: diz\n"
-    "                   \"linha perdida\" e sai com estado 3\n"
-    "  --list           lista as portas seriais presentes\n"
-    "  --version        mostra a versao\n"
-    "  -h, --help       mostra este texto\n"
-    "\n"
-    "Teclas:\n"
-    "  Ctrl-X  sai\n"
-    "  Ctrl-U  envia um arquivo hex: digite o nome e Enter\n"
-    "  Ctrl-F  menu de programacao (deteccao do baud-rate com 'f'), e nele:\n"
-    "          E apaga um bloco, S zera o byte de status, D mostra dados,\n"
-    "          R le o byte de status e o vetor de boot, H termina o programa\n"
-    "  As outras teclas vao pela linha; aparece o que a linha devolve.\n"
-    "\n"
-    "Estado de saida:\n"
-    "  0  fim normal (Ctrl-X, H); com --batch, arquivo enviado e respondido\n"
-    "  1  a porta nao abriu, ou o arquivo de --log nao abriu ou nao serve\n"
-    "  2  argumento recusado; --batch: o arquivo hex nao abriu, nao foi lido,\n"
-    "     faltou ou foi recusado pela conferencia antes do envio\n"
-    "  3  --batch: caractere sem eco ou com eco diferente, linha sem resposta\n"
-    "     ou com resposta inesperada (--answer), ou linha perdida; com\n"
-    "     --no-reconnect, a linha perdida\n"
-    "  4  --batch: o arquivo acabou sem registro 01\n"
-    "\n"
-    "Exemplos:\n";
-
-void mostra_uso() {
-  mostra(uso_inicio);
-  mostra(plat::ajuda_uso_porta());
-  mostra(uso_argumentos);
-  mostra(plat::ajuda_portas());
-  mostra(uso_opcoes);
-  mostra(plat::ajuda_exemplos());
-}
 
 // --log: a regular file, or a new one, and neither the port (the session
 // would go down the line) nor the hex file (the upload would feed itself).

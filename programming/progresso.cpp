@@ -22,7 +22,7 @@ void escreve(const char* texto) { std::fputs(texto, stderr); }
 }  // namespace
 
 void progresso_inicia(int linhas) {
-  total = linhas;
+  total = plat::erro_terminal() ? linhas : 0;
   largura = 0;
   inicio = plat::agora_us();
   mostrado_em = inicio - intervalo_us;

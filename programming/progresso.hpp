@@ -2,7 +2,9 @@
 // line rewritten in place, then cleared for the outcome line.
 #pragma once
 
-// An upload of `linhas` lines starts (0: no progress line).
+// An upload of `linhas` lines starts (0: no progress line). Only standard
+// error on a terminal gets one: in a pipe or a file, a line redrawn ten
+// times a second would only be noise before the outcome line.
 void progresso_inicia(int linhas);
 
 // `enviadas` lines have been sent and answered: the line is rewritten, at

@@ -10,7 +10,7 @@
 // shows them (UTF-8 in a UTF-8 locale, Latin-1 bytes otherwise).
 void mostra(const char* texto);
 
-// Like mostra, with printf formatting (at most 255 characters).
+// Like mostra, with printf formatting (at most 511 characters; more is cut).
 void mostra_f(const char* formato, ...) __attribute__((format(printf, 1, 2)));
 
 // Bytes from the line, or keys echoed: written as they are.
@@ -31,7 +31,9 @@ void em_inicio_de_linha();
 // text, on a line of its own that starts on a fresh console line. Whatever
 // the lengths, it ends with its last words and a line end: a %s longer than
 // 240 characters is shortened in the middle ("inicio...fim"). Conversions:
-// %s, %d, %i, %u, %x, %X, %o (with or without l), %c, %f, %g, %e, %%.
+// %s, %d, %i, %u, %x, %X, %o (with or without l), %c, %f, %g, %e, %%, and
+// %.*s for the first characters of a name. Past 1 KB (1022 characters with
+// the prefix) a report is cut, its line end kept.
 void relata(const char* formato, ...) __attribute__((format(printf, 1, 2)));
 void relata_v(const char* formato, std::va_list args);
 

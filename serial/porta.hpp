@@ -3,7 +3,9 @@
 
 #include "platform/plataforma.hpp"
 
-// The one open port, written once at start-up and never closed.
+// The one open port: set at start-up, and when the line is lost closed,
+// set to plat::porta_invalida and set again once it is reopened (the
+// terminal loop's reconnect). The process's end closes the last one.
 extern plat::Porta hcom;
 
 // The line's rate in baud, as the port was opened (9600 until then).

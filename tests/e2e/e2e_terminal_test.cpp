@@ -291,7 +291,11 @@ TEST_P(LineRateTest, LineIsRaw8N1AtTheRate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, LineRateTest,
-                         ::testing::Values(Rate{nullptr, 9600}, Rate{"b=300", 300},
+                         ::testing::Values(Rate{nullptr, 9600}, Rate{"b=300", 300}, Rate{"b=600", 600},
+                                           Rate{"b=1200", 1200}, Rate{"b=1800", 1800},
+                                           Rate{"b=2400", 2400}, Rate{"b=4800", 4800},
+                                           Rate{"b=9600", 9600}, Rate{"b=19200", 19200},
+                                           Rate{"b=38400", 38400}, Rate{"b=57600", 57600},
                                            Rate{"b=115200", 115200}, Rate{"b=250000", 9600},
                                            Rate{"b=100000", 100000}),
                          [](const auto& info) {

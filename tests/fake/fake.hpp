@@ -60,6 +60,9 @@ const std::string& porta_eventos();
 // around a typed line (le_linha, which reads the scripted keys).
 const std::string& modos();
 
+// Standard error is a terminal (plat::erro_terminal); false until set.
+void erro_terminal(bool sim);
+
 // Port open/configure behaviour and what they were given.
 void porta_falha_ao_abrir(bool falha);
 void porta_falha_ao_configurar(bool falha);

@@ -33,6 +33,7 @@ struct Estado {
   std::string eventos_porta;
   int baud = 0;
   bool falha_abrir = false;
+  bool erro_terminal = false;  // standard error is a terminal
   bool falha_configurar = false;
   Micros interrompe_em = -1;  // Ctrl-C from this time on (-1: never)
   bool segura = false;        // an upload holds interruptions off
@@ -64,6 +65,7 @@ int toma(unsigned char* buf, int n, Micros ate) {
 }  // namespace
 
 void reinicia() { e = Estado{}; }
+void erro_terminal(bool sim) { e.erro_terminal = sim; }
 Micros agora() { return e.relogio; }
 
 void chega(std::string_view bytes, Micros quando) {
@@ -185,7 +187,7 @@ void processo_inicia() {}
 bool saida_utf8() { return false; }
 bool saida_console(const char*, std::size_t) { return false; }
 bool saida_terminal() { return false; }
-bool erro_terminal() { return false; }
+bool erro_terminal() { return e.erro_terminal; }
 void temporizador_fino(bool) {}
 
 std::FILE* arquivo_abre(const char* caminho, bool& nao_comum) {
