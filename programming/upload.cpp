@@ -223,7 +223,7 @@ int confere_hex(std::FILE* f, const char* path, Conferencia& c) {
 int abre_hex_conferido(const char* path, ArquivoHex& h) {
   h = ArquivoHex{};
   if (modo_envio.registo != nullptr && plat::mesmo_arquivo(path, modo_envio.registo)) {
-    erro_de(path, "e o arquivo de --log, nao um arquivo hex");
+    relata("%s: e o arquivo de --log, nao um arquivo hex", path);
     return nao_abriu;
   }
   std::FILE* f = abre_hex(path);
