@@ -257,8 +257,9 @@ void anota(Argumentos& r, char tipo, const char* formato, ...) {
   int n = std::vsnprintf(relato, sizeof relato, formato, args);
   va_end(args);
   n = std::min(n, static_cast<int>(sizeof relato) - 1);
-  if (n + 3 > sobra) {  // the kind, the text, the line end, the NUL
-    r.relatos_cortados = true;
+  if (r.relatos_cortados || n < 0 || n + 3 > sobra) {  // the kind, the text, the line end, the NUL
+    r.relatos_cortados = true;  // what follows is left out too, so the order holds
+    r.recusa_cortada = r.recusa_cortada || tipo == 'r';
     return;
   }
   std::snprintf(livre, static_cast<std::size_t>(sobra), "%c%s\n", tipo, relato);
@@ -346,7 +347,7 @@ bool argumentos_aceitos(const Argumentos& a) {
   for (const char* p = a.relatos; *p != '\0'; p = std::strchr(p, '\n') + 1) {
     if (*p == 'r' || a.lote) return false;
   }
-  return !(a.relatos_cortados && a.lote);
+  return !a.recusa_cortada && !(a.relatos_cortados && a.lote);
 }
 
 void relata_argumentos(const Argumentos& a) {

@@ -23,6 +23,7 @@ struct Argumentos {
   char relatos[2048] = {};
   int tamanho_relatos = 0;
   bool relatos_cortados = false;  // more than the room holds: the rest is left out
+  bool recusa_cortada = false;    // a refusal among what was left out
 };
 
 
