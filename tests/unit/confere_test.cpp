@@ -130,17 +130,19 @@ TEST_F(EnvioConferido, AddressRecordsAreNotSentAndTheOutcomeCountsThem) {
 
 TEST_F(EnvioConferido, TheFileSentIsTheFileCheckedAndNeverTheLog) {
   ArquivoTemporario f("p.hex", dados(0, 1) + fim);
+  modo_envio.registo = f.caminho().c_str();
+  Captura saida(stdout);
+  Captura erros(stderr);
+  EXPECT_EQ(envia_hex(f.caminho().c_str()), -1);
+  EXPECT_EQ(erros.texto(), "xagterm: " + f.caminho() + ": e o arquivo de --log, nao um arquivo hex\n");
+  modo_envio.registo = nullptr;
   ArquivoHex h;
   ASSERT_EQ(abre_hex_conferido(f.caminho().c_str(), h), 0);
   // Replaced under the same name after the check: the open file still goes.
   std::ofstream(f.caminho() + ".novo", std::ios::binary) << registro(4, 0, std::string("\0\1", 2)) + fim;
-  std::filesystem::rename(f.caminho() + ".novo", f.caminho());
-  Captura saida(stdout);
-  Captura erros(stderr);
+  std::error_code erro;
+  std::filesystem::rename(f.caminho() + ".novo", f.caminho(), erro);
   EXPECT_EQ(envia_hex_aberto(f.caminho().c_str(), h), 0);
   EXPECT_EQ(fake::enviados(), dados(0, 1) + fim);
-  modo_envio.registo = f.caminho().c_str();
-  EXPECT_EQ(envia_hex(f.caminho().c_str()), -1);
-  EXPECT_EQ(fake::enviados(), dados(0, 1) + fim);
-  EXPECT_NE(erros.texto().find(f.caminho() + ": e o arquivo de --log, nao um arquivo hex\n"), std::string::npos);
+  if (erro) GTEST_SKIP() << "an open file cannot be replaced here: " << erro.message();
 }
