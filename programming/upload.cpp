@@ -123,27 +123,33 @@ void desfecho_enviado(const char* path, int enviadas, int omitidos) {
   }
 }
 
-// The next line, judged when the file is checked; without the check only
-// characters 7 and 8 are looked at. The reason it cannot go is said.
-Julgamento proxima_linha(std::FILE* f, const char* path, bool julga, int numero, char* linha, int& n,
-                         int enviadas, Conferencia& c) {
+// What the loop does with the next line.
+enum Passo { passo_envia, passo_omite, passo_fim, passo_sem_fim, passo_recusado };
+
+// Reads the next line and judges it when the file is checked; without the
+// check only characters 7 and 8 are looked at. Why it cannot go is said.
+Passo proxima_linha(std::FILE* f, const char* path, bool julga, int numero, char* linha, int& n,
+                    int enviadas, Conferencia& c) {
   Leitura leitura = le_linha_hex(f, linha, n);
   if (leitura == fim_do_arquivo || (leitura == falta_fim_de_linha && !julga)) {
     desfecho("%s: fim do arquivo sem registro 01 (%d linhas enviadas)", path, enviadas);
-    n = 0;
-    return registro_omite;  // with n == 0: nothing more
+    return passo_sem_fim;
   }
   if (leitura != lida) {  // a read error: never send the last line again
     progresso_apaga();
     relata_leitura(path, numero, leitura);
-    n = -1;
-    return registro_recusado;
+    return passo_recusado;
   }
-  if (!julga) return registro_de_fim(linha) ? registro_fim : registro_envia;
+  if (!julga) return registro_de_fim(linha) ? passo_fim : passo_envia;
   char razao[tamanho_razao];
-  Julgamento j = julga_registro(linha, n, razao, c);
-  if (j == registro_recusado) desfecho("%s: linha %d: %s", path, numero, razao);
-  return j;
+  switch (julga_registro(linha, n, razao, c)) {
+    case registro_envia: return passo_envia;
+    case registro_omite: return passo_omite;
+    case registro_fim: return passo_fim;
+    case registro_recusado: break;
+  }
+  desfecho("%s: linha %d: %s", path, numero, razao);
+  return passo_recusado;
 }
 
 // Line by line until the end record, or the first failure. Without
@@ -157,14 +163,12 @@ int percorre(std::FILE* f, const char* path, bool envia, Conferencia& c) {
   int enviadas = 0;
   for (int numero = 1;; ++numero) {
     int n = 0;
-    Julgamento j = proxima_linha(f, path, julga, numero, linha, n, enviadas, c);
-    if (j == registro_recusado) return nao_abriu;
-    if (j == registro_omite && n == 0) return sem_fim;
-    if (j == registro_fim) c.linhas = numero;
-    if (j == registro_omite || !envia) {
-      if (j == registro_fim) return fim_enviado;
-      continue;
-    }
+    Passo passo = proxima_linha(f, path, julga, numero, linha, n, enviadas, c);
+    if (passo == passo_recusado) return nao_abriu;
+    if (passo == passo_sem_fim) return sem_fim;
+    if (passo == passo_fim) c.linhas = numero;
+    if (passo == passo_fim && !envia) return fim_enviado;
+    if (passo == passo_omite || !envia) continue;
     // What the device said before the upload is shown, not taken as echoes.
     if (enviadas == 0) mostra_pendentes();
     int status = plat::interrompido() ? interrompido : envia_registro(path, linha, n, numero);
