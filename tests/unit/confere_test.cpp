@@ -1,29 +1,26 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "programming/upload.hpp"
-#include "tests/fake/fake.hpp"
 #include "tests/unit/apoio.hpp"
 
 namespace {
 
 // A record with its count and checksum right, and its line end.
 std::string registro(int tipo, unsigned endereco, const std::string& dados, const char* fim = "\r\n") {
-  char texto[16];
-  unsigned soma = static_cast<unsigned>(dados.size()) + (endereco >> 8) + endereco + tipo;
-  std::snprintf(texto, sizeof texto, ":%02X%04X%02X", static_cast<unsigned>(dados.size()), endereco, tipo);
-  std::string r = texto;
-  for (unsigned char c : dados) {
-    std::snprintf(texto, sizeof texto, "%02X", c);
+  std::string bytes = std::string{static_cast<char>(dados.size()), static_cast<char>(endereco >> 8),
+                                  static_cast<char>(endereco), static_cast<char>(tipo)} + dados;
+  std::string r = ":";
+  unsigned soma = 0;
+  char texto[3];
+  for (unsigned char c : bytes + std::string(1, '\0')) {
+    std::snprintf(texto, sizeof texto, "%02X", r.size() == 1 + 2 * bytes.size() ? (0x100 - soma) & 0xFF : c);
     r += texto;
     soma += c;
   }
-  std::snprintf(texto, sizeof texto, "%02X", (0x100 - (soma & 0xFF)) & 0xFF);
-  return r + texto + fim;
+  return r + fim;
 }
 
 std::string dados(unsigned endereco, int n) { return registro(0, endereco, std::string(n, 'Z')); }
@@ -98,51 +95,4 @@ TEST(Confere, EachReasonBoundaryAndWhatItLearnt) {
     EXPECT_EQ(c.omitidos, caso.omitidos) << caso.conteudo;
     EXPECT_EQ(c.blocos, caso.blocos) << caso.conteudo;
   }
-}
-
-class EnvioConferido : public ::testing::Test {
- protected:
-  void SetUp() override {
-    fake::reinicia();
-    modo_envio = ModoEnvio{};
-    modo_envio.confere_arquivo = true;
-    fake::dispositivo_eco(10, ".\r\n");
-  }
-  void TearDown() override { modo_envio = ModoEnvio{}; }
-};
-
-TEST_F(EnvioConferido, AddressRecordsAreNotSentAndTheOutcomeCountsThem) {
-  const std::pair<std::string, std::string> casos[] = {
-      {zero04 + dados(0, 2) + inicio05 + fim, "2 linhas enviadas, 2 registros de endereco omitidos"},
-      {zero04 + dados(0, 2) + fim, "2 linhas enviadas, 1 registro de endereco omitido"},
-  };
-  for (const auto& [conteudo, desfecho] : casos) {
-    fake::reinicia();
-    fake::dispositivo_eco(10, ".\r\n");
-    ArquivoTemporario f("p.hex", conteudo);
-    Captura saida(stdout);
-    Captura erros(stderr);
-    EXPECT_EQ(envia_hex(f.caminho().c_str()), 0);
-    EXPECT_EQ(fake::enviados(), dados(0, 2) + fim);
-    EXPECT_EQ(erros.texto(), "xagterm: " + f.caminho() + ": " + desfecho + "\n");
-  }
-}
-
-TEST_F(EnvioConferido, TheFileSentIsTheFileCheckedAndNeverTheLog) {
-  ArquivoTemporario f("p.hex", dados(0, 1) + fim);
-  modo_envio.registo = f.caminho().c_str();
-  Captura saida(stdout);
-  Captura erros(stderr);
-  EXPECT_EQ(envia_hex(f.caminho().c_str()), -1);
-  EXPECT_EQ(erros.texto(), "xagterm: " + f.caminho() + ": e o arquivo de --log, nao um arquivo hex\n");
-  modo_envio.registo = nullptr;
-  ArquivoHex h;
-  ASSERT_EQ(abre_hex_conferido(f.caminho().c_str(), h), 0);
-  // Replaced under the same name after the check: the open file still goes.
-  std::ofstream(f.caminho() + ".novo", std::ios::binary) << registro(4, 0, std::string("\0\1", 2)) + fim;
-  std::error_code erro;
-  std::filesystem::rename(f.caminho() + ".novo", f.caminho(), erro);
-  EXPECT_EQ(envia_hex_aberto(f.caminho().c_str(), h), 0);
-  EXPECT_EQ(fake::enviados(), dados(0, 1) + fim);
-  if (erro) GTEST_SKIP() << "an open file cannot be replaced here: " << erro.message();
 }

@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
-
-#include <string>
-
 #include <unistd.h>
 
-#include <cstdlib>
+#include <string>
 
 #include "platform/plataforma.hpp"
 #include "platform/posix/nome_porta.hpp"
