@@ -229,24 +229,6 @@ TEST_F(BatchTest, ExitStatusSaysHowTheUploadEnded) {
   }
 }
 
-// srec_cat's usual output flashes as it is: the address records that mean
-// nothing on the chip are left out and counted; an end record without its
-// line end is refused before anything is sent.
-TEST_F(BatchTest, AddressRecordsAreLeftOutAndAnEndWithoutLineEndRefused) {
-  if (kXagsim.empty()) GTEST_SKIP() << "xagsim is not built";
-  const std::string zero = record(0x04, 0, std::string(2, '\0')) + "\n";
-  const std::string start = record(0x05, 0, std::string("\0\0\1\0", 4)) + "\n";
-  write_file(dir.file("prog.hex"), zero + kProgram.substr(0, kProgram.rfind(':')) + start + end_record() + "\n");
-  EXPECT_EQ(batch({}, "prog.hex"), 0) << term->status_text();
-  EXPECT_EQ(term->errors(), "xagterm: prog.hex: 3 linhas enviadas, 2 registros de endereco omitidos\n");
-  EXPECT_EQ(printable(sent_down_the_line()), printable(kProgram));
-  std::remove(dir.file("wire.log").c_str());
-  write_file(dir.file("prog.hex"), kProgram.substr(0, kProgram.size() - 1));
-  EXPECT_EQ(batch({}, "prog.hex"), 2) << term->status_text();
-  EXPECT_EQ(term->errors(), "xagterm: prog.hex: linha 3: falta o fim de linha\n");
-  EXPECT_EQ(printable(sent_down_the_line()), "");
-}
-
 // Standard output that stops reading or goes away never holds up or ends
 // the upload: what it did not take is counted, the status is the upload's.
 TEST_F(BatchTest, StandardOutputNeverHoldsTheUpload) {

@@ -327,6 +327,7 @@ TEST_F(UploadTest, FileTheBoardWouldNotTakeIsRefusedBeforeThePortOpens) {
       {"not a record", good + "hello\r\n" + end, {"--batch"}, 2, "prog.hex: linha 2: nao e um registro Intel HEX"},
       {"a NUL", good + std::string(":00\0\n", 5) + end, {"--batch"}, 2, "prog.hex: linha 2: byte 0x00"},
       {"no end record", good + good, {"--batch"}, 4, "prog.hex: fim do arquivo sem registro 01 (0 linhas enviadas)"},
+      {"end record without its line end", good + end_record(), {"--batch"}, 2, "prog.hex: linha 2: falta o fim de linha"},
       {"an --answer of two characters", good + end, {"--answer", "\\r\\n"}, 2,
        "--answer: o TEXTO deve dar 3 caracteres; uso: --answer TEXTO (3 caracteres; \\r, \\n e "
        "\\xHH valem)"},

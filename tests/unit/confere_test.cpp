@@ -35,8 +35,8 @@ TEST(Confere, EachReasonBoundaryAndWhatItLearnt) {
     std::string conteudo;
     int status;
     std::string relato;  // after "xagterm: PATH: "
-    int linhas, omitidos;
-    unsigned blocos;
+    int linhas = 0, omitidos = 0;
+    unsigned blocos = 0;
   };
   const std::string sem_fim = "fim do arquivo sem registro 01 (0 linhas enviadas)\n";
   const std::string nao_registro = "linha 1: nao e um registro Intel HEX\n";
@@ -45,31 +45,27 @@ TEST(Confere, EachReasonBoundaryAndWhatItLearnt) {
       {dados(0, 16) + fim, 0, "", 2, 0, 0x01},  // CR LF
       {registro(0, 0x30, "\2\3\x7A", "\n") + ":00000001FF\n", 0, "", 2, 0, 0x01},
       {fim + "lixo\n", 0, "", 1, 0, 0},  // nothing after the end record is looked at
-      {"", 1, sem_fim, 0, 0, 0},
-      {dados(0, 1), 1, sem_fim, 0, 0, 0},
-      {dados(0, 1) + ":00000001FF", -1, "linha 2: falta o fim de linha\n", 0, 0, 0},
-      {dados(0, 1) + ":00000001FF\r", -1, "linha 2: falta o fim de linha\n", 0, 0, 0},
-      {"ola\r\n" + fim, -1, nao_registro, 0, 0, 0},
-      {":00000001F\r\n", -1, nao_registro, 0, 0, 0},
-      {":000000001FF\r\n", -1, nao_registro, 0, 0, 0},
-      {":0000G001FF\r\n", -1, nao_registro, 0, 0, 0},
-      {":01000000AABB00\r\n", -1, "linha 1: contagem 01, mas a linha traz 2 bytes de dados\n", 0, 0, 0},
-      {":0100000001FF\r\n", -1, "linha 1: soma de verificacao FF, esperada FE\n", 0, 0, 0},
-      {":0100000001FD\r\n", -1, "linha 1: soma de verificacao FD, esperada FE\n", 0, 0, 0},
+      {"", 1, sem_fim},  {dados(0, 1), 1, sem_fim},
+      {dados(0, 1) + ":00000001FF", -1, "linha 2: falta o fim de linha\n"},
+      {dados(0, 1) + ":00000001FF\r", -1, "linha 2: falta o fim de linha\n"},
+      {"ola\r\n" + fim, -1, nao_registro},  {":00000001F\r\n", -1, nao_registro},
+      {":000000001FF\r\n", -1, nao_registro},  {":0000G001FF\r\n", -1, nao_registro},
+      {":01000000AABB00\r\n", -1, "linha 1: contagem 01, mas a linha traz 2 bytes de dados\n"},
+      {":0100000001FF\r\n", -1, "linha 1: soma de verificacao FF, esperada FE\n"},
+      {":0100000001FD\r\n", -1, "linha 1: soma de verificacao FD, esperada FE\n"},
       {zero04 + registro(2, 0, std::string(2, '\0')) + fim, 0, "", 3, 2, 0},
       {inicio05 + registro(3, 0, std::string("\0\0\1\0", 4)) + zero04 + fim, 0, "", 4, 3, 0},
-      {registro(4, 0, std::string("\0\1", 2)) + fim, -1, "linha 1: registro tipo 04 de valor 0001" + alem, 0, 0, 0},
-      {registro(2, 0, std::string("\1\0", 2)) + fim, -1, "linha 1: registro tipo 02 de valor 0100" + alem, 0, 0, 0},
+      {registro(4, 0, std::string("\0\1", 2)) + fim, -1, "linha 1: registro tipo 04 de valor 0001" + alem},
+      {registro(2, 0, std::string("\1\0", 2)) + fim, -1, "linha 1: registro tipo 02 de valor 0100" + alem},
       {registro(0x84, 0, "") + fim, -1,
        "linha 1: registro tipo 84 e um comando da placa, nao vai num arquivo (use --erase, --clear-status ou "
-       "--status)\n", 0, 0, 0},
+       "--status)\n"},
       {registro(6, 0, "") + fim, -1,
        "linha 1: registro tipo 06 nao aceito pela placa, so 00 e 01 (gere o arquivo com: srec_cat ENTRADA "
-       "-intel -o SAIDA.hex -intel -address-length=2 -disable=exec_start_address)\n", 0, 0, 0},
-      {std::string(600, ':') + "\r\n" + fim, -1, nao_registro, 0, 0, 0},
-      {std::string(600, ':') + "\n" + fim, -1, nao_registro, 0, 0, 0},
-      {std::string(601, ':') + "\r\n" + fim, -1, "linha 1: longa demais (mais de 600 caracteres)\n", 0, 0, 0},
-      {dados(0, 1) + std::string(":00\0\n", 5), -1, "linha 2: byte 0x00\n", 0, 0, 0},
+       "-intel -o SAIDA.hex -intel -address-length=2 -disable=exec_start_address)\n"},
+      {std::string(600, ':') + "\r\n" + fim, -1, nao_registro},  {std::string(600, ':') + "\n" + fim, -1, nao_registro},
+      {std::string(601, ':') + "\r\n" + fim, -1, "linha 1: longa demais (mais de 600 caracteres)\n"},
+      {dados(0, 1) + std::string(":00\0\n", 5), -1, "linha 2: byte 0x00\n"},
       // The erase blocks the data touch, at each boundary and past FFFF.
       {dados(0, 0) + fim, 0, "", 2, 0, 0x00},         {dados(0x1FFF, 1) + fim, 0, "", 2, 0, 0x01},
       {dados(0x1FFF, 2) + fim, 0, "", 2, 0, 0x03},    {dados(0x2000, 1) + fim, 0, "", 2, 0, 0x02},
