@@ -1,11 +1,14 @@
 #include "frontend/argumentos.hpp"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/plataforma.hpp"
+#include "programming/registros.hpp"
 #include "saida/saida.hpp"
 
 namespace {
@@ -15,12 +18,26 @@ constexpr int baud_minimo = 300;
 constexpr int baud_maximo = 115200;
 
 // What one argument turned out to be.
-enum Tipo { ignorado, taxa, taxa_fora, porta, arquivo, opcao, opcao_com_valor, desconhecida };
+enum Tipo {
+  ignorado,
+  taxa,
+  taxa_fora,
+  taxa_mal_escrita,  // b=11520O: a letter after the digits
+  numero_solto,      // 115200 with no b=
+  porta,
+  arquivo,
+  opcao,
+  opcao_com_valor,
+  desconhecida
+};
 
 // The decimal value as atoi reads it (white space, a sign, digits), but a
 // value too large for an int stays out of range instead of wrapping into it.
-int numero(const char* texto) {
-  long v = std::strtol(texto, nullptr, 10);
+// `resto` is what follows the digits.
+int numero(const char* texto, const char*& resto) {
+  char* fim = nullptr;
+  long v = std::strtol(texto, &fim, 10);
+  resto = fim;
   if (v > baud_maximo) return baud_maximo + 1;
   if (v < 0) return -1;
   return static_cast<int>(v);
@@ -28,12 +45,45 @@ int numero(const char* texto) {
 
 bool digito(char c) { return c >= '0' && c <= '9'; }
 
+bool so_digitos(const char* a) {
+  if (*a == '\0') return false;
+  while (digito(*a)) ++a;
+  return *a == '\0';
+}
+
 // COMn or comn (n starting with a digit), the same after the Windows device
-// prefix \\.\, or a device path.
-bool e_porta(const char* a) {
+// prefix \\.\: always the port, com1.hex too.
+bool e_porta_com(const char* a) {
   if (std::strncmp(a, "\\\\.\\", 4) == 0) a += 4;
   bool com = std::strncmp(a, "COM", 3) == 0 || std::strncmp(a, "com", 3) == 0;
-  return (com && digito(a[3])) || std::strncmp(a, "/dev/", 5) == 0;
+  return com && digito(a[3]);
+}
+
+bool alfanumerico(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
+
+// ttyUSB0, ttyACM3, ttyS0: the bare name of a serial device, present or not.
+bool nome_tty(const char* a) {
+  if (std::strncmp(a, "tty", 3) != 0) return false;
+  for (a += 3; *a != '\0'; ++a) {
+    if (!alfanumerico(*a)) return false;
+  }
+  return true;
+}
+
+// NAME://...: a port over the network (rfc2217://HOST:PORT, tcp://HOST:PORT).
+bool nome_de_rede(const char* a) {
+  const char* sep = std::strstr(a, "://");
+  if (sep == nullptr || sep == a) return false;
+  for (const char* p = a; p < sep; ++p) {
+    if (!alfanumerico(*p) && *p != '+' && *p != '-' && *p != '.') return false;
+  }
+  return true;
+}
+
+// What looks like a port is the port even when it is not there: its open
+// then fails and says so, rather than another device being opened.
+bool parece_porta(const char* a) {
+  return std::strncmp(a, "/dev/", 5) == 0 || nome_tty(a) || nome_de_rede(a);
 }
 
 bool e_arquivo_hex(const char* a) {
@@ -63,13 +113,6 @@ bool e_opcao(const char* a, Argumentos& r) {
   return true;
 }
 
-int valor_hex(char c) {
-  if (digito(c)) return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // --answer TEXT: exactly three characters once \r, \n and \xHH are read.
 void le_resposta(const char* texto, Argumentos& r) {
   r.julga_resposta = true;
@@ -83,8 +126,8 @@ void le_resposta(const char* texto, Argumentos& r) {
     int c = static_cast<unsigned char>(*p++);
     if (c == '\\') {
       c = *p == 'r' ? '\r' : *p == 'n' ? '\n' : -1;
-      if (*p == 'x' && valor_hex(p[1]) >= 0 && valor_hex(p[2]) >= 0) {
-        c = valor_hex(p[1]) * 16 + valor_hex(p[2]);
+      if (*p == 'x' && digito_hex(p[1]) >= 0 && digito_hex(p[2]) >= 0) {
+        c = digito_hex(p[1]) * 16 + digito_hex(p[2]);
         p += 2;
       }
       if (c < 0) {
@@ -98,14 +141,19 @@ void le_resposta(const char* texto, Argumentos& r) {
   if (n != 3) r.erro_resposta = "o TEXTO deve dar 3 caracteres";
 }
 
+// --log FILE: an option where FILE should be means FILE was forgotten (a
+// file named --batch would be created and the session run).
+bool le_registo(int argc, char** argv, int i, Argumentos& r) {
+  const char* valor = i + 1 < argc ? argv[i + 1] : nullptr;
+  r.falta_registo = valor == nullptr || valor[0] == '-';
+  r.registo = r.falta_registo ? nullptr : valor;
+  return !r.falta_registo;
+}
+
 // Takes argv[i] into r; returns what it was.
 Tipo le_um(int argc, char** argv, int i, Argumentos& r) {
   const char* a = argv[i];
-  if (igual(a, "--log")) {
-    r.falta_registo = i + 1 >= argc;
-    if (!r.falta_registo) r.registo = argv[i + 1];
-    return opcao_com_valor;
-  }
+  if (igual(a, "--log")) return le_registo(argc, argv, i, r) ? opcao_com_valor : opcao;
   if (igual(a, "--answer")) {
     le_resposta(i + 1 < argc ? argv[i + 1] : nullptr, r);
     return opcao_com_valor;
@@ -115,26 +163,28 @@ Tipo le_um(int argc, char** argv, int i, Argumentos& r) {
   Tipo tipo = ignorado;
   const char* sinal = std::strchr(a, '=');
   if (sinal != nullptr && a[0] == 'b') {
-    r.baud = numero(sinal + 1);
-    tipo = taxa;
+    const char* resto = nullptr;
+    r.baud = numero(sinal + 1, resto);
+    tipo = *resto == '\0' ? taxa : taxa_mal_escrita;
   }
   if (r.baud < baud_minimo || r.baud > baud_maximo) {
     r.baud = baud_padrao;
-    if (tipo == taxa) tipo = taxa_fora;
+    if (tipo != ignorado) tipo = taxa_fora;
   }
-  if (e_porta(a)) {
+  if (e_porta_com(a)) {
     r.porta = a;
     return porta;
   }
-  if (e_arquivo_hex(a)) {
+  if (e_arquivo_hex(a)) {  // b=9600.hex: the rate, and the file
     r.arquivo = a;
     return tipo == taxa_fora ? taxa_fora : arquivo;
   }
-  if (tipo == ignorado && plat::porta_nomeia_dispositivo(a)) {  // ttyUSB0, ~/placa -> /dev/pts/3
+  if (tipo != ignorado) return tipo;
+  if (parece_porta(a) || plat::porta_nomeia_dispositivo(a)) {  // ~/placa -> /dev/pts/3
     r.porta = a;
     return porta;
   }
-  return tipo;
+  return so_digitos(a) ? numero_solto : ignorado;
 }
 
 // Another program's habit, and what says the same here: the hint, then
@@ -196,17 +246,37 @@ const Dica* dica_de(const char* a, const char*& valor) {
   return nullptr;
 }
 
+// Keeps one report of the given kind for relata_argumentos.
+void anota(Argumentos& r, char tipo, const char* formato, ...) __attribute__((format(printf, 3, 4)));
+void anota(Argumentos& r, char tipo, const char* formato, ...) {
+  char* livre = r.relatos + r.tamanho_relatos;
+  int sobra = static_cast<int>(sizeof r.relatos) - r.tamanho_relatos;
+  char relato[512];
+  std::va_list args;
+  va_start(args, formato);
+  int n = std::vsnprintf(relato, sizeof relato, formato, args);
+  va_end(args);
+  n = std::min(n, static_cast<int>(sizeof relato) - 1);
+  if (r.relatos_cortados || n < 0 || n + 3 > sobra) {  // the kind, the text, the line end, the NUL
+    r.relatos_cortados = true;  // what follows is left out too, so the order holds
+    r.recusa_cortada = r.recusa_cortada || tipo == 'r';
+    return;
+  }
+  std::snprintf(livre, static_cast<std::size_t>(sobra), "%c%s\n", tipo, relato);
+  r.tamanho_relatos += n + 2;
+}
+
 // An argument that starts with '-' and is no option: refused, with a hint
 // when it is another program's habit or a slip of the keys. True when the
 // next argument was the option's value ("-b 115200"), taken with it.
-bool relata_desconhecida(int argc, char** argv, int i) {
+bool anota_desconhecida(int argc, char** argv, int i, Argumentos& r) {
   const char* a = argv[i];
   const char* seguinte = i + 1 < argc ? argv[i + 1] : nullptr;
   const char* valor = seguinte;
   if (const Dica* d = dica_de(a, valor)) {
     bool com_valor = d->exemplo != nullptr && valor != nullptr && valor[0] != '\0' && valor[0] != '-';
     const char* exemplo = d->exemplo == nullptr ? "" : (com_valor ? valor : d->exemplo);
-    relata("opcao desconhecida: %s; %s%s", a, d->dica, exemplo);
+    anota(r, 'r', "opcao desconhecida: %s; %s%s", a, d->dica, exemplo);
     return com_valor && valor == seguinte;
   }
   const char* parecida = nullptr;
@@ -219,22 +289,30 @@ bool relata_desconhecida(int argc, char** argv, int i) {
     }
   }
   if (parecida != nullptr) {
-    relata("opcao desconhecida: %s; quis dizer %s?", a, parecida);
+    anota(r, 'r', "opcao desconhecida: %s; quis dizer %s?", a, parecida);
     return false;
   }
-  relata("opcao desconhecida: %s; veja xagterm --help", a);
+  anota(r, 'r', "opcao desconhecida: %s; veja xagterm --help", a);
   return false;
 }
 
-// A port or hex file named after another one: reported.
-bool outro(const char*& antes, const char* agora, const char* o_que) {
-  if (antes == nullptr || std::strcmp(antes, agora) == 0) {
-    antes = agora;
-    return false;
-  }
-  relata("%s: %s e %s", o_que, antes, agora);
+// A port or hex file named after another one: kept, said with --batch.
+void outro(Argumentos& r, const char*& antes, const char* agora, const char* o_que) {
+  if (antes != nullptr && std::strcmp(antes, agora) != 0) anota(r, 'l', "%s: %s e %s", o_que, antes, agora);
   antes = agora;
-  return true;
+}
+
+// What is to be said about argument i, of its kind.
+void anota_tipo(Argumentos& r, const char* a, Tipo tipo, int baud) {
+  if (tipo == ignorado) {
+    anota(r, 'a', "argumento ignorado: %s", a);
+  } else if (tipo == numero_solto) {
+    anota(r, 'a', "argumento ignorado: %s; use b=%s", a, a);
+  } else if (tipo == taxa_fora) {
+    anota(r, 'a', "%s: taxa fora de %d..%d, usando %d", a, baud_minimo, baud_maximo, baud_padrao);
+  } else if (tipo == taxa_mal_escrita) {
+    anota(r, 'a', "%s: taxa mal escrita, usando %d", a, baud);
+  }
 }
 
 }  // namespace
@@ -246,16 +324,6 @@ const char* extencao(const char* texto) {
 
 Argumentos le_argumentos(int argc, char** argv) {
   Argumentos r;
-  for (int i = 1; i < argc; ++i) {
-    if (le_um(argc, argv, i, r) == opcao_com_valor) ++i;
-  }
-  return r;
-}
-
-bool confere_argumentos(int argc, char** argv) {
-  const bool lote = le_argumentos(argc, argv).lote;
-  Argumentos r;
-  bool recusou = false;
   const char* porta_antes = nullptr;
   const char* arquivo_antes = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -265,20 +333,31 @@ bool confere_argumentos(int argc, char** argv) {
     if (tipo == opcao_com_valor) {
       ++i;
     } else if (tipo == desconhecida) {
-      if (relata_desconhecida(argc, argv, i)) ++i;
-      recusou = true;
-    } else if (tipo == ignorado) {
-      relata("argumento ignorado: %s", argv[i]);
-      recusou = recusou || lote;
-    } else if (tipo == taxa_fora) {
-      relata("%s: taxa fora de %d..%d, usando %d", argv[i], baud_minimo, baud_maximo, baud_padrao);
-      recusou = recusou || lote;
+      if (anota_desconhecida(argc, argv, i, r)) ++i;
+    } else {
+      anota_tipo(r, argv[i], tipo, r.baud);
     }
-    if (lote && r.porta != porta_era && outro(porta_antes, r.porta, "mais de uma porta")) recusou = true;
-    if (lote && r.arquivo != arquivo_era && outro(arquivo_antes, r.arquivo, "mais de um arquivo hex")) {
-      recusou = true;
-    }
+    if (r.porta != porta_era) outro(r, porta_antes, r.porta, "mais de uma porta");
+    if (r.arquivo != arquivo_era) outro(r, arquivo_antes, r.arquivo, "mais de um arquivo hex");
   }
-  if (recusou) relata("uso: xagterm [%s] [b=TAXA] [ARQUIVO.hex] [opcoes]; veja xagterm --help", plat::ajuda_uso_porta());
-  return !recusou;
+  return r;
+}
+
+bool argumentos_aceitos(const Argumentos& a) {
+  for (const char* p = a.relatos; *p != '\0'; p = std::strchr(p, '\n') + 1) {
+    if (*p == 'r' || a.lote) return false;
+  }
+  return !a.recusa_cortada && !(a.relatos_cortados && a.lote);
+}
+
+void relata_argumentos(const Argumentos& a) {
+  for (const char* p = a.relatos; *p != '\0';) {
+    const char* fim = std::strchr(p, '\n');
+    if (*p != 'l' || a.lote) relata("%.*s", static_cast<int>(fim - p - 1), p + 1);
+    p = fim + 1;
+  }
+  if (a.relatos_cortados) relata("outros argumentos nao relatados");
+  if (!argumentos_aceitos(a)) {
+    relata("uso: xagterm [%s] [b=TAXA] [ARQUIVO.hex] [opcoes]; veja xagterm --help", plat::ajuda_uso_porta());
+  }
 }

@@ -11,27 +11,40 @@ struct Argumentos {
   bool lote = false;              // --batch: send the file and exit
   bool reconecta = true;          // false with --no-reconnect
   const char* registo = nullptr;  // --log FILE
-  bool falta_registo = false;     // --log was the last argument
+  bool falta_registo = false;     // --log was the last argument, or an option followed it
   bool rapido = false;            // --fast: whole lines, echoes read as they come
   unsigned char resposta[3] = {}; // --answer TEXT: the answer to a line the board took
   bool julga_resposta = false;    // --answer was given
   const char* erro_resposta = nullptr;  // why --answer's TEXT was refused
+
+  // What the scan found to say, one report a line, each led by its kind:
+  // 'a' warned of (refused with --batch), 'r' refused in every mode, 'l'
+  // said and refused only with --batch (a second port or hex file).
+  char relatos[2048] = {};
+  int tamanho_relatos = 0;
+  bool relatos_cortados = false;  // more than the room holds: the rest is left out
+  bool recusa_cortada = false;    // a refusal among what was left out
 };
 
 
-// Reads argv[1..argc-1] in order; a later argument overrides an earlier one
-// of its kind, and arguments that fit no rule are ignored. Beyond COMn,
-// /dev/ paths and hex files, an argument that names a device (ttyUSB0, a
-// symbolic link to one) is a port. Shows nothing.
+// Reads argv[1..argc-1] once, in order; a later argument overrides an
+// earlier one of its kind. COMn is always the port; then a name ending in
+// .hex or .ihx is the hex file wherever it lives; then whatever looks like a
+// port is one, whether or not it exists (a /dev/ path, ttyUSB0, NAME://...),
+// as is any name of a device (a symbolic link to one). Shows nothing: what
+// there is to say about the arguments is kept in `relatos`.
 Argumentos le_argumentos(int argc, char** argv);
 
-// Goes over the same arguments and reports on standard error each one that
-// fits no rule, and each rate outside 300..115200: warnings in a session.
-// Refused, in every mode, an argument that starts with '-' and is no option
-// (with a hint: "-b 115200" -> "use b=115200"); with --batch, everything
-// warned of, and a second port or hex file. After a refusal, a usage line;
-// false then: the program ends (status 2) without opening the port.
-bool confere_argumentos(int argc, char** argv);
+// False when the arguments are refused: an argument that starts with '-'
+// and is no option; with --batch also anything that would be guessed (an
+// argument that fits no rule, a rate out of range or with letters after
+// its digits) and a second port or hex file. The program then ends
+// (status 2) without opening the port or the log.
+bool argumentos_aceitos(const Argumentos& a);
+
+// Says on standard error what the scan found (warnings in a session, the
+// reasons of a refusal), then, after a refusal, a usage line.
+void relata_argumentos(const Argumentos& a);
 
 // The last '.' of the text, or the start of the text when it has none.
 const char* extencao(const char* texto);

@@ -8,7 +8,6 @@
 #include "frontend/terminal.hpp"
 #include "frontend/uso.hpp"
 #include "platform/plataforma.hpp"
-#include "programming/confere.hpp"
 #include "programming/upload.hpp"
 #include "serial/porta.hpp"
 
@@ -74,6 +73,7 @@ void ajusta_envio(const Argumentos& args) {
   modo_envio.rapido = args.rapido;
   modo_envio.progresso = args.lote && plat::erro_terminal();
   modo_envio.julga_resposta = args.julga_resposta;
+  modo_envio.registo = args.registo;
   std::memcpy(modo_envio.resposta, args.resposta, sizeof modo_envio.resposta);
 }
 
@@ -104,35 +104,50 @@ int main(int argc, char** argv) {
            args.erro_resposta);
     return sai_arquivo;
   }
-  if (args.registo != nullptr && !abre_registo(args)) return sai_porta;
-  if (!confere_argumentos(argc, argv)) return sai_arquivo;
+  if (!argumentos_aceitos(args)) {
+    relata_argumentos(args);
+    return sai_arquivo;
+  }
   if (args.lote && args.arquivo == nullptr) {
     relata("--batch sem arquivo hex; uso: xagterm --batch PORTA [b=TAXA] ARQUIVO.hex");
     return sai_arquivo;
   }
+  // Every argument accepted: only now is the log created, and the warnings
+  // go into it too.
+  if (args.registo != nullptr && !abre_registo(args)) return sai_porta;
+  relata_argumentos(args);
 
   ajusta_envio(args);
   // A file the board would not take is refused before the port is opened:
-  // opening it may already reset the board.
+  // opening it may already reset the board. The file checked stays open and
+  // is the file sent.
+  ArquivoHex hex;
   if (modo_envio.confere_arquivo && args.arquivo != nullptr) {
-    int linhas = 0;
-    int conferido = confere_hex(args.arquivo, linhas);
+    int conferido = abre_hex_conferido(args.arquivo, hex);
     if (conferido != 0) return status_do_envio(conferido);
   }
 
+  if (plat::porta_e_console(args.porta)) {  // it would eat Ctrl-X and stay raw
+    relata("%s: e o proprio console, nao uma porta serial", args.porta);
+    return sai_porta;
+  }
   hcom = AbreComm(args.porta, args.baud);
   if (hcom == plat::porta_invalida) return sai_porta;
 
   if (args.lote) {  // no terminal: the console's settings are never touched
     saida_sem_esperar();
     mostra_banner(args);
-    int status = status_do_envio(envia_hex(args.arquivo));
+    int status = status_do_envio(envia_hex_aberto(args.arquivo, hex));
     relata_descartados();
     return status;
   }
 
   plat::ConsoleTeclas console;
   mostra_banner(args);
-  if (args.arquivo != nullptr) envia_hex(args.arquivo);
+  if (hex.f != nullptr) {
+    envia_hex_aberto(args.arquivo, hex);
+  } else if (args.arquivo != nullptr) {
+    envia_hex(args.arquivo);
+  }
   return terminal(args.porta, args.baud, args.reconecta);
 }

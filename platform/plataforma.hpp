@@ -200,4 +200,12 @@ struct ConsoleTeclas {
   ConsoleTeclas& operator=(const ConsoleTeclas&) = delete;
 };
 
+// --- added by args ---
+
+// True when the port name leads to the console the program runs in
+// (POSIX: the controlling terminal by any of its names, /dev/tty, or the
+// terminal of standard input, output or error; Windows: CON, CONIN$,
+// CONOUT$). Taking it as the line would eat the keys and leave it raw.
+bool porta_e_console(const char* nome);
+
 }  // namespace plat

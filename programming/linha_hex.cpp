@@ -20,7 +20,8 @@ Leitura le_linha_hex(std::FILE* f, char* linha, int& n) {
   n = 0;
   for (;;) {
     int c = std::getc(f);
-    if (c == EOF) return std::ferror(f) ? falhou : fim_do_arquivo;
+    if (c == EOF && std::ferror(f)) return falhou;
+    if (c == EOF) return n == 0 ? fim_do_arquivo : falta_fim_de_linha;
     if (c == '\0') return com_nul;
     if (c == '\n') break;
     // 601 kept: the 601st may still be the CR of a CR LF.
@@ -38,6 +39,8 @@ void relata_leitura(const char* path, int numero, Leitura leitura) {
     relata("%s: linha %d: longa demais (mais de %d caracteres)", path, numero, maximo_da_linha);
   } else if (leitura == com_nul) {
     relata("%s: linha %d: byte 0x00", path, numero);
+  } else if (leitura == falta_fim_de_linha) {
+    relata("%s: linha %d: falta o fim de linha", path, numero);
   } else {
     erro_sistema(path, errno);
   }

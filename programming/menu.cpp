@@ -19,12 +19,6 @@ bool relatou_sem_eco = false;  // this action has said a record went without its
 
 int maiuscula(int c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
 
-int valor_hex(int c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Says on standard error why the handshake failed: nothing came back at all,
 // or only other bytes (a board at another rate echoes garbled characters).
 void relata_falha_de_deteccao(bool houve_eco, int tentativas) {
@@ -144,7 +138,7 @@ std::int32_t lenum() {
       tecla = maiuscula(tecla);
       mostra_byte(tecla);
     }
-    int digito = valor_hex(tecla);
+    int digito = digito_hex(tecla);  // upper case already
     if (digito < 0) {
       mostra("\n");
       bool fim_valido = tecla == '\r' || tecla == '\n';

@@ -13,6 +13,13 @@ unsigned short baixo16(std::uint32_t v) { return static_cast<unsigned short>(v &
 
 }  // namespace
 
+int digito_hex(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
 void registro_apaga(char* buf, std::int32_t codigo) {
   std::uint32_t bb = static_cast<std::uint32_t>(codigo);
   std::uint32_t cc = (soma_fixa_apaga - bb) & 0xFF;

@@ -18,6 +18,10 @@ inline constexpr const char* registro_zera_status[4] = {
 inline constexpr const char* registro_le_status = ":02000085070171\n";
 inline constexpr const char* registro_le_boot = ":02000085070270";
 
+// The value of one hex digit ('0'-'9', 'A'-'F', 'a'-'f'), or -1 for any
+// other character (the string's NUL too).
+int digito_hex(int c);
+
 // ":0200008301" BB CC "\n", erasing the block with code BB.
 void registro_apaga(char* buf, std::int32_t codigo);
 

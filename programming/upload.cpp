@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "platform/plataforma.hpp"
-#include "programming/confere.hpp"
 #include "programming/linha_hex.hpp"
 #include "programming/progresso.hpp"
 #include "saida/saida.hpp"
@@ -108,36 +107,81 @@ int envia_registro(const char* path, const char* linha, int n, int numero) {
     return sem_eco;
   }
   progresso_linha(numero);
-  if (registro_de_fim(linha)) {
-    desfecho("%s: %d linhas enviadas", path, numero);
-    return fim_enviado;
-  }
+  if (registro_de_fim(linha)) return fim_enviado;  // the outcome line is the caller's
   return segue;
 }
 
-// Line by line until the answered end record, or the first failure.
-int envia_linhas(std::FILE* f, const char* path) {
+// The outcome of a whole upload: the lines sent, and the address records
+// left out when there were any.
+void desfecho_enviado(const char* path, int enviadas, int omitidos) {
+  if (omitidos == 0) {
+    desfecho("%s: %d linhas enviadas", path, enviadas);
+  } else if (omitidos == 1) {
+    desfecho("%s: %d linhas enviadas, 1 registro de endereco omitido", path, enviadas);
+  } else {
+    desfecho("%s: %d linhas enviadas, %d registros de endereco omitidos", path, enviadas, omitidos);
+  }
+}
+
+// What the loop does with the next line.
+enum Passo { passo_envia, passo_omite, passo_fim, passo_sem_fim, passo_recusado };
+
+// Reads the next line and judges it when the file is checked; without the
+// check only characters 7 and 8 are looked at. Why it cannot go is said.
+Passo proxima_linha(std::FILE* f, const char* path, bool julga, int numero, char* linha, int& n,
+                    int enviadas, Conferencia& c) {
+  Leitura leitura = le_linha_hex(f, linha, n);
+  if (leitura == fim_do_arquivo || (leitura == falta_fim_de_linha && !julga)) {
+    desfecho("%s: fim do arquivo sem registro 01 (%d linhas enviadas)", path, enviadas);
+    return passo_sem_fim;
+  }
+  if (leitura != lida) {  // a read error: never send the last line again
+    progresso_apaga();
+    relata_leitura(path, numero, leitura);
+    return passo_recusado;
+  }
+  if (!julga) return registro_de_fim(linha) ? passo_fim : passo_envia;
+  char razao[tamanho_razao];
+  switch (julga_registro(linha, n, razao, c)) {
+    case registro_envia: return passo_envia;
+    case registro_omite: return passo_omite;
+    case registro_fim: return passo_fim;
+    case registro_recusado: break;
+  }
+  desfecho("%s: linha %d: %s", path, numero, razao);
+  return passo_recusado;
+}
+
+// Line by line until the end record, or the first failure. Without
+// `envia` nothing goes down the line: every line is checked, and what was
+// learnt goes into c. With it, lines are checked again as they go when the
+// file is checked (what was checked is what is sent).
+int percorre(std::FILE* f, const char* path, bool envia, Conferencia& c) {
+  const bool julga = !envia || modo_envio.confere_arquivo;
   char linha[tamanho_linha_hex];
+  c = Conferencia{};
+  int enviadas = 0;
   for (int numero = 1;; ++numero) {
     int n = 0;
-    Leitura leitura = le_linha_hex(f, linha, n);
-    if (leitura == fim_do_arquivo) {
-      desfecho("%s: fim do arquivo sem registro 01 (%d linhas enviadas)", path, numero - 1);
-      return sem_fim;
-    }
-    if (leitura != lida) {  // a read error: never send the last line again
-      progresso_apaga();
-      relata_leitura(path, numero, leitura);
-      return nao_abriu;
-    }
+    Passo passo = proxima_linha(f, path, julga, numero, linha, n, enviadas, c);
+    if (passo == passo_recusado) return nao_abriu;
+    if (passo == passo_sem_fim) return sem_fim;
+    if (passo == passo_fim) c.linhas = numero;
+    if (passo == passo_fim && !envia) return fim_enviado;
+    if (passo == passo_omite || !envia) continue;
     // What the device said before the upload is shown, not taken as echoes.
-    if (numero == 1) mostra_pendentes();
+    if (enviadas == 0) mostra_pendentes();
     int status = plat::interrompido() ? interrompido : envia_registro(path, linha, n, numero);
     if (status == interrompido) {
-      desfecho("%s: interrompido na linha %d (%d linhas enviadas)", path, numero, numero - 1);
+      desfecho("%s: interrompido na linha %d (%d linhas enviadas)", path, numero, enviadas);
       return interrompido;
     }
-    if (status != segue) return status;
+    if (status != segue && status != fim_enviado) return status;
+    ++enviadas;
+    if (status == fim_enviado) {
+      desfecho_enviado(path, enviadas, c.omitidos);
+      return fim_enviado;
+    }
   }
 }
 
@@ -164,7 +208,8 @@ int envia_aberto(std::FILE* f, const char* path, int linhas) {
   plat::TemporizadorFino fino;
   plat::interrupcao_segura(true);
   progresso_inicia(modo_envio.progresso ? linhas : 0);
-  int status = envia_linhas(f, path);
+  Conferencia enviada;
+  int status = percorre(f, path, true, enviada);
   std::fclose(f);
   if (status == interrompido) plat::termina_pela_interrupcao();
   plat::interrupcao_segura(false);
@@ -173,15 +218,42 @@ int envia_aberto(std::FILE* f, const char* path, int linhas) {
 
 }  // namespace
 
-int envia_hex(const char* path) {
-  int linhas = 0;
-  if (modo_envio.confere_arquivo) {
-    int conferido = confere_hex(path, linhas);
-    if (conferido != 0) return conferido;
+int confere_hex(std::FILE* f, const char* path, Conferencia& c) {
+  int status = percorre(f, path, false, c);
+  std::rewind(f);
+  return status;
+}
+
+int abre_hex_conferido(const char* path, ArquivoHex& h) {
+  h = ArquivoHex{};
+  if (modo_envio.registo != nullptr && plat::mesmo_arquivo(path, modo_envio.registo)) {
+    relata("%s: e o arquivo de --log, nao um arquivo hex", path);
+    return nao_abriu;
   }
   std::FILE* f = abre_hex(path);
   if (f == nullptr) return nao_abriu;
-  return envia_aberto(f, path, linhas);
+  if (modo_envio.confere_arquivo) {
+    int conferido = confere_hex(f, path, h.conferencia);
+    if (conferido != fim_enviado) {
+      std::fclose(f);
+      return conferido;
+    }
+  }
+  h.f = f;
+  return 0;
+}
+
+int envia_hex_aberto(const char* path, ArquivoHex& h) {
+  std::FILE* f = h.f;
+  h.f = nullptr;
+  return envia_aberto(f, path, h.conferencia.linhas);
+}
+
+int envia_hex(const char* path) {
+  ArquivoHex h;
+  int aberto = abre_hex_conferido(path, h);
+  if (aberto != 0) return aberto;
+  return envia_hex_aberto(path, h);
 }
 
 int envia_hex_digitado(char* buf, std::size_t tamanho) {

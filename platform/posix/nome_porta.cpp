@@ -53,7 +53,12 @@ bool caminho_da_porta(const char* nome, char* buf, std::size_t tamanho) {
     return escrito > 0 && static_cast<std::size_t>(escrito) < tamanho;
   }
   if (e_dispositivo(nome)) return copia(nome, buf, tamanho);
-  return em_dev(nome, buf, tamanho);
+  if (em_dev(nome, buf, tamanho)) return true;
+  // ttyUSB0 that is not there: its place in /dev all the same, so that the
+  // failed open names the path it tried.
+  if (std::strncmp(nome, "tty", 3) != 0 || std::strchr(nome, '/') != nullptr) return false;
+  int escrito = std::snprintf(buf, tamanho, "/dev/%s", nome);
+  return escrito > 0 && static_cast<std::size_t>(escrito) < tamanho;
 }
 
 bool porta_caminho(const char* nome, char* buf, std::size_t tamanho) {

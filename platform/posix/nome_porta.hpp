@@ -9,7 +9,8 @@ namespace plat {
 // also after the Windows device prefix \\.\ (\\.\COM3 is /dev/ttyS2);
 // a name that begins with "/dev/" is the device path itself; any other name
 // of a character device (a symbolic link to one too) is its own path, and a
-// bare name of one in /dev (ttyUSB0) is its path there. Writes the path into
+// bare name of one in /dev (ttyUSB0) is its path there, as is a bare tty
+// name that is not there (ttyUSB9: /dev/ttyUSB9). Writes the path into
 // buf and returns true, or returns false when the name designates no device
 // (COM0, COM3x, COM999, a file that is no device, or a path that does not
 // fit).

@@ -93,6 +93,12 @@ TEST(CliTest, UsageMistakesAndAnUnusableLogEndBeforeThePort) {
       {{"--bach"}, 2, "xagterm: opcao desconhecida: --bach; quis dizer --batch?\n" + usage},
       {{"-b", "115200"}, 2, "xagterm: opcao desconhecida: -b; use b=115200\n" + usage},
       {{"p.hex", "FW.HEX", "--batch"}, 2, "xagterm: argumento ignorado: FW.HEX\n" + usage},
+      {{"p.hex", "b=11520O", "--batch"}, 2, "xagterm: b=11520O: taxa mal escrita, usando 11520\n" + usage},
+      {{"--log", "--batch", "p.hex"}, 2, "xagterm: --log sem nome de arquivo; uso: --log ARQUIVO\n"},
+      {{"--log", dir.file("new.log"), "--bach"}, 2, "xagterm: opcao desconhecida: --bach; quis dizer --batch?\n" + usage},
+      {{"ttyUSB97"}, 1, "Nao abriu a ttyUSB97\nttyUSB97 (/dev/ttyUSB97): No such file or directory\n"},
+      {{"tcp://127.0.0.1:9"}, 1, "Nao abriu a tcp://127.0.0.1:9\ntcp://127.0.0.1:9: No such file or directory\n"},
+      {{"tty"}, 1, "xagterm: tty: e o proprio console, nao uma porta serial\n"},
   };
   ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);  // nobody reads it: opening it to write would block
   write_file(dir.file("p.hex"), end_record() + "\n");
@@ -106,6 +112,7 @@ TEST(CliTest, UsageMistakesAndAnUnusableLogEndBeforeThePort) {
     EXPECT_EQ(term.errors(), c.errors);
     EXPECT_EQ(printable(term.console()), "");
   }
+  EXPECT_NE(::access(dir.file("new.log").c_str(), F_OK), 0);  // refused before the log was created
 }
 
 // Run as a user the device does not let in (the pty made 0660 and given to

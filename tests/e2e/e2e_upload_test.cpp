@@ -322,12 +322,12 @@ TEST_F(UploadTest, FileTheBoardWouldNotTakeIsRefusedBeforeThePortOpens) {
   const Case cases[] = {
       {"wrong checksum", good + ":0201000001020A\n" + end, {"--batch"}, 2,
        "prog.hex: linha 2: soma de verificacao 0A, esperada FA"},
-      {"type 04", ":020000040000FA\n" + good + end, {"--fast"}, 2,
-       "prog.hex: linha 1: registro tipo 04 nao aceito pela placa, so 00 e 01 (gere o arquivo com: srec_cat "
-       "ENTRADA -intel -o SAIDA.hex -intel -address-length=2 -disable=exec_start_address)"},
+      {"type 04 beyond FFFF", ":020000040001F9\n" + good + end, {"--fast"}, 2,
+       "prog.hex: linha 1: registro tipo 04 de valor 0001: dados alem de FFFF, fora dos 64 KiB da placa"},
       {"not a record", good + "hello\r\n" + end, {"--batch"}, 2, "prog.hex: linha 2: nao e um registro Intel HEX"},
       {"a NUL", good + std::string(":00\0\n", 5) + end, {"--batch"}, 2, "prog.hex: linha 2: byte 0x00"},
       {"no end record", good + good, {"--batch"}, 4, "prog.hex: fim do arquivo sem registro 01 (0 linhas enviadas)"},
+      {"end record without its line end", good + end_record(), {"--batch"}, 2, "prog.hex: linha 2: falta o fim de linha"},
       {"an --answer of two characters", good + end, {"--answer", "\\r\\n"}, 2,
        "--answer: o TEXTO deve dar 3 caracteres; uso: --answer TEXTO (3 caracteres; \\r, \\n e "
        "\\xHH valem)"},

@@ -299,14 +299,21 @@ void termina_pela_interrupcao() {
 
 namespace plat {
 
-// The fake /dev holds the tty* names: ttyUSB0 is /dev/ttyUSB0; any other
-// name is its own path.
+// The fake /dev holds ttyUSB0 and tty (the console); any other tty* name is
+// placed there all the same, and any other name is its own path.
 bool porta_nomeia_dispositivo(const char* nome) {
-  return std::string_view(nome).substr(0, 3) == "tty" && std::string_view(nome).find('/') == std::string_view::npos;
+  return std::string_view(nome) == "ttyUSB0" || std::string_view(nome) == "tty";
+}
+
+// The fake console is /dev/tty, also by its bare name.
+bool porta_e_console(const char* nome) {
+  return std::string_view(nome) == "tty" || std::string_view(nome) == "/dev/tty";
 }
 
 bool porta_caminho(const char* nome, char* buf, std::size_t tamanho) {
-  std::string caminho = porta_nomeia_dispositivo(nome) ? std::string("/dev/") + nome : std::string(nome);
+  std::string_view n(nome);
+  bool tty = n.substr(0, 3) == "tty" && n.find('/') == std::string_view::npos;
+  std::string caminho = tty ? std::string("/dev/") + nome : std::string(nome);
   if (caminho.size() >= tamanho) return false;
   caminho.copy(buf, caminho.size());
   buf[caminho.size()] = '\0';

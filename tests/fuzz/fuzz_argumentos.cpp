@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* dados, std::size_t n) 
   argv.push_back(nullptr);  // argv[argc], as main gets it
 
   Argumentos a = le_argumentos(static_cast<int>(argv.size() - 1), argv.data());
-  confere_argumentos(static_cast<int>(argv.size() - 1), argv.data());  // its reports and hints
+  relata_argumentos(a);  // its reports and hints
+  fuzz::exige(a.tamanho_relatos < static_cast<int>(sizeof a.relatos) && a.relatos[a.tamanho_relatos] == '\0');
   argv.pop_back();
   fuzz::exige(a.baud >= 300 && a.baud <= 115200);
   fuzz::exige(a.porta != nullptr &&

@@ -19,12 +19,13 @@ struct Linha {
     argv.push_back(nullptr);
     r = le_argumentos(static_cast<int>(textos.size()), argv.data());
   }
-  // What confere_argumentos reports on standard error, and whether it let
+  // What relata_argumentos reports on standard error, and whether it let
   // the program go on.
   bool segue = true;
   std::string avisos() {
     Captura erros(stderr);
-    segue = confere_argumentos(static_cast<int>(textos.size()), argv.data());
+    segue = argumentos_aceitos(r);
+    relata_argumentos(r);
     return erros.texto();
   }
   std::string porta() const { return r.porta; }
@@ -88,13 +89,13 @@ TEST(Argumentos, PortNeedsComOrcomAndADigit) {
   EXPECT_EQ(Linha({"COMx"}).porta(), "COM1");
 }
 
-TEST(Argumentos, PortArgumentIsNeverAHexFile) {
+TEST(Argumentos, ComNIsAlwaysThePortAndAnyOtherHexNameTheFile) {
   Linha l({"com1.hex"});
   EXPECT_EQ(l.porta(), "com1.hex");
   EXPECT_EQ(l.arquivo(), "(none)");
-  Linha caminho({"/dev/x.hex"});
-  EXPECT_EQ(caminho.porta(), "/dev/x.hex");
-  EXPECT_EQ(caminho.arquivo(), "(none)");
+  Linha caminho({"/dev/shm/fw.hex", "ttyUSB0.ihx"});
+  EXPECT_EQ(caminho.porta(), "COM1");
+  EXPECT_EQ(caminho.arquivo(), "ttyUSB0.ihx");
 }
 
 TEST(Argumentos, DevicePathsArePorts) {
@@ -170,6 +171,11 @@ TEST(Argumentos, WarnsOfEachIgnoredArgumentAndRefusesWhatBatchCannotGuess) {
        "xagterm: opcao desconhecida: --verbose; veja xagterm --help\n" + uso, false},
       {{"--batch", "FW.HEX", "a.hex"}, "xagterm: argumento ignorado: FW.HEX\n" + uso, false},
       {{"a.hex", "b=230400", "--batch"}, "xagterm: b=230400: taxa fora de 300..115200, usando 9600\n" + uso, false},
+      {{"b=11520O"}, "xagterm: b=11520O: taxa mal escrita, usando 11520\n", true},
+      {{"b=11520O", "--batch", "a.hex"}, "xagterm: b=11520O: taxa mal escrita, usando 11520\n" + uso, false},
+      {{"b=1200.hex"}, "", true},
+      {{"115200"}, "xagterm: argumento ignorado: 115200; use b=115200\n", true},
+      {{"--log", "--batch", "a.hex"}, "", true},  // refused in main: --log without its FILE
       {{"--batch", "a.hex", "b.hex", "COM2", "COM3"},
        "xagterm: mais de um arquivo hex: a.hex e b.hex\nxagterm: mais de uma porta: COM2 e COM3\n" + uso, false},
   };
@@ -180,10 +186,22 @@ TEST(Argumentos, WarnsOfEachIgnoredArgumentAndRefusesWhatBatchCannotGuess) {
   }
 }
 
-TEST(Argumentos, ANameOfADeviceIsThePort) {
-  EXPECT_EQ(Linha({"ttyUSB0"}).porta(), "ttyUSB0");  // in the fake /dev
+TEST(Argumentos, WhatLooksLikeAPortIsThePortPresentOrNot) {
+  const std::pair<const char*, const char*> casos[] = {
+      {"ttyUSB0", "ttyUSB0"},  // in the fake /dev
+      {"ttyACM3", "ttyACM3"},  // not there: its open fails and says so
+      {"/dev/ttyUSB7", "/dev/ttyUSB7"},
+      {"rfc2217://placa:4000", "rfc2217://placa:4000"},
+      {"tcp://10.0.0.2:23", "tcp://10.0.0.2:23"},
+      {"placa", "COM1"},  // an ordinary name (a file that exists too)
+      {"tty-x", "COM1"},
+      {"://x", "COM1"},
+      {"a b://x", "COM1"},
+  };
+  for (const auto& [arg, porta] : casos) EXPECT_EQ(Linha({arg}).porta(), porta) << arg;
+  ArquivoTemporario f("notas", "texto");
+  EXPECT_EQ(Linha({f.caminho()}).porta(), "COM1");
   EXPECT_EQ(Linha({"ttyUSB0", "COM4"}).porta(), "COM4");
-  EXPECT_EQ(Linha({"placa"}).porta(), "COM1");
 }
 
 TEST(Extencao, PointsAtTheLastDotOrTheStart) {

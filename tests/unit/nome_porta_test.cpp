@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 
+#include "platform/plataforma.hpp"
 #include "platform/posix/nome_porta.hpp"
 
 namespace {
@@ -40,4 +42,17 @@ TEST(NomeDaPorta, DevicePathsAreTakenAsTheyStand) {
 TEST(NomeDaPorta, APathThatDoesNotFitIsRefused) {
   std::string longo = "/dev/" + std::string(100, 'x');
   EXPECT_EQ(caminho(longo.c_str()), "(none)");
+}
+
+TEST(NomeDaPorta, AFileIsNeverAPortButABareTtyNameAlwaysIs) {
+  char modelo[] = "/tmp/xag-porta-XXXXXX";
+  int fd = mkstemp(modelo);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  EXPECT_EQ(caminho(modelo), "(none)");
+  EXPECT_FALSE(plat::porta_nomeia_dispositivo(modelo));
+  unlink(modelo);
+  EXPECT_TRUE(plat::porta_nomeia_dispositivo("/dev/null"));
+  EXPECT_EQ(caminho("ttyUSB97"), "/dev/ttyUSB97");  // absent: the path its open will try
+  EXPECT_EQ(caminho("notty"), "(none)");
 }

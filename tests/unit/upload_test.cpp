@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/plataforma.hpp"
@@ -12,6 +14,7 @@ namespace {
 const std::string dados1 = ":0300300002337A1E\r\n";
 const std::string dados2 = ":10000000000102030405060708090A0B0C0D0E0F78\r\n";
 const std::string fim = ":00000001FF\r\n";
+const std::string zero04 = ":020000040000FA\r\n";
 
 class Upload : public ::testing::Test {
  protected:
@@ -148,6 +151,7 @@ struct Desfecho {
   int status;
   std::string relato;   // after "xagterm: FILE: "
   std::string enviado;  // down the line
+  bool confere = false; // the file checked first (--batch, --fast)
 };
 
 TEST_F(Upload, EveryOutcomeIsSaidOnceOnStandardError) {
@@ -171,6 +175,10 @@ TEST_F(Upload, EveryOutcomeIsSaidOnceOnStandardError) {
        "linha 2: longa demais (mais de 600 caracteres)", dados1},
       {"a line with a NUL", dados1 + std::string(":00\0\r\n", 6) + fim, 1000, -1,
        "linha 2: byte 0x00", dados1},
+      {"address records left out", zero04 + dados1 + ":0400000500000100F6\n" + fim, 1000, 0,
+       "2 linhas enviadas, 2 registros de endereco omitidos", dados1 + fim, true},
+      {"one address record left out", zero04 + fim, 1000, 0, "1 linhas enviadas, 1 registro de endereco omitido",
+       fim, true},
   };
   for (const Desfecho& d : casos) {
     SCOPED_TRACE(d.caso);
@@ -183,10 +191,34 @@ TEST_F(Upload, EveryOutcomeIsSaidOnceOnStandardError) {
     }
     Captura saida(stdout);
     Captura erro(stderr);
+    modo_envio.confere_arquivo = d.confere;
     EXPECT_EQ(envia_hex(f.caminho().c_str()), d.status);
+    modo_envio.confere_arquivo = false;
     EXPECT_EQ(erro.texto(), "xagterm: " + f.caminho() + ": " + d.relato + "\n");
     EXPECT_EQ(fake::enviados(), d.enviado);
   }
+}
+
+TEST_F(Upload, TheFileSentIsTheFileCheckedAndNeverTheLog) {
+  ArquivoTemporario f("p.hex", dados1 + fim);
+  modo_envio.registo = f.caminho().c_str();
+  dispositivo_que_responde();
+  Captura saida(stdout);
+  Captura erros(stderr);
+  EXPECT_EQ(envia_hex(f.caminho().c_str()), -1);
+  EXPECT_EQ(erros.texto(), "xagterm: " + f.caminho() + ": e o arquivo de --log, nao um arquivo hex\n");
+  modo_envio = ModoEnvio{};
+  modo_envio.confere_arquivo = true;
+  ArquivoHex h;
+  ASSERT_EQ(abre_hex_conferido(f.caminho().c_str(), h), 0);
+  // Replaced under the same name after the check: the open file still goes.
+  std::ofstream(f.caminho() + ".novo", std::ios::binary) << ":020000040001F9\n" + fim;
+  std::error_code erro;
+  std::filesystem::rename(f.caminho() + ".novo", f.caminho(), erro);
+  EXPECT_EQ(envia_hex_aberto(f.caminho().c_str(), h), 0);
+  modo_envio = ModoEnvio{};
+  EXPECT_EQ(fake::enviados(), dados1 + fim);
+  if (erro) GTEST_SKIP() << "an open file cannot be replaced here: " << erro.message();
 }
 
 TEST_F(Upload, FileThatCannotBeOpenedIsReportedWithTheSystemsText) {
