@@ -319,6 +319,33 @@ TEST(Xagsim, ImagemEDiarioAoSair) {
   std::remove(diario.c_str());
 }
 
+TEST(Xagsim, FlashUsadaVerificaEApagaDevagar) {
+  std::string carga = ficheiro_temporario("carga.hex");
+  std::string imagem = ficheiro_temporario("imagem.hex");
+  std::FILE* f = std::fopen(carga.c_str(), "w");
+  ASSERT_TRUE(f);
+  std::fputs(":0100100012DD\n:00000001FF\n", f);
+  std::fclose(f);
+  Xagsim sim({"--preload", carga, "--erase-time", "300", "--image", imagem});
+  Linha l(sim.linha());
+  ASSERT_TRUE(l.envia_com_eco(":0100100034BB\n"));
+  EXPECT_EQ(l.recebe(3), "V\r\n") << "12 AND 34 is 10";
+  ASSERT_TRUE(l.envia_com_eco(":0200008301007A\n"));
+  auto apagando = std::chrono::steady_clock::now();
+  EXPECT_EQ(l.recebe(3), bom);
+  EXPECT_GE(std::chrono::steady_clock::now() - apagando, Ms{300});
+  ASSERT_TRUE(l.envia_com_eco(":0100100034BB\n"));
+  EXPECT_EQ(l.recebe(3), bom);
+  EXPECT_EQ(sim.espera(SIGTERM), 0);
+  EXPECT_EQ(le_ficheiro(imagem), ":0100100034BB\n:00000001FF\n");
+  std::remove(carga.c_str());
+  std::remove(imagem.c_str());
+
+  Xagsim sem_carga({"--preload", carga, "--", "true"});
+  EXPECT_EQ(sem_carga.espera(), 1);
+  EXPECT_NE(sem_carga.erros().find(carga), std::string::npos);
+}
+
 TEST(Xagsim, ComandoNaLinha) {
   // It gets the path, holds none of xagsim's descriptors, talks on the
   // line, and its status comes back; xagsim itself prints nothing.
