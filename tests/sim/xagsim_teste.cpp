@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -322,10 +323,7 @@ TEST(Xagsim, ImagemEDiarioAoSair) {
 TEST(Xagsim, FlashUsadaVerificaEApagaDevagar) {
   std::string carga = ficheiro_temporario("carga.hex");
   std::string imagem = ficheiro_temporario("imagem.hex");
-  std::FILE* f = std::fopen(carga.c_str(), "w");
-  ASSERT_TRUE(f);
-  std::fputs(":0100100012DD\n:00000001FF\n", f);
-  std::fclose(f);
+  std::ofstream(carga) << ":0100100012DD\n:00000001FF\n";
   Xagsim sim({"--preload", carga, "--erase-time", "300", "--image", imagem});
   Linha l(sim.linha());
   ASSERT_TRUE(l.envia_com_eco(":0100100034BB\n"));
