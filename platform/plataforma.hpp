@@ -209,3 +209,18 @@ struct ConsoleTeclas {
 bool porta_e_console(const char* nome);
 
 }  // namespace plat
+
+// --- added by ciclo ---
+
+namespace plat {
+
+// The port's modem lines that a board's reset circuit may hang on.
+inline constexpr int linha_dtr = 1;
+inline constexpr int linha_rts = 2;
+
+// Raises (liga) or drops one modem line of the port, which stays so until
+// it is driven again. Returns 0, or an errno value when the port cannot
+// (a pseudo-terminal has no modem lines: ENOTTY or EINVAL).
+int porta_linha_modem(Porta p, int linha, bool liga);
+
+}  // namespace plat

@@ -30,12 +30,11 @@ void relata_falha_de_deteccao(bool houve_eco, int tentativas) {
   }
 }
 
+}  // namespace
+
 // Sends 'f' until the device echoes it back: a device at another rate
 // echoes something else; none at all, or a NUL, ends the attempts.
 bool detecta_baud() {
-  // What the board said before, then the echo of Ctrl-F, which a slow line
-  // brings only now: it is not taken as the echo of the first 'f'.
-  mostra_ate(ctrl_f);
   int eco = -1;
   int tentativas = 0;
   bool houve_eco = false;
@@ -49,6 +48,8 @@ bool detecta_baud() {
   relata_falha_de_deteccao(houve_eco, tentativas);
   return false;
 }
+
+namespace {
 
 // A record of the action; with `retem` an answer that comes before its last
 // echo waits for mostra_resposta, after the label that names it. The action
@@ -151,6 +152,9 @@ std::int32_t lenum() {
 
 int comando() {
   relatou_sem_eco = false;
+  // What the board said before, then the echo of Ctrl-F, which a slow line
+  // brings only now: it is not taken as the echo of the first 'f'.
+  mostra_ate(ctrl_f);
   if (!detecta_baud()) return -1;
   mostra("\n*** Menu de programacao do XAG49: ***\nE: Apagar bloco\nS: Zerar Byte de Status\n"
          "D: Mostrar Dados\nR: Ler byte de Status e Vetor de boot\nH: Programar arquivo *.hex\n\n");

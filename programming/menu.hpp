@@ -12,3 +12,8 @@ int comando();
 // the last eight digits count) or -1 when the entry was not ended by Enter
 // after at least one digit.
 std::int32_t lenum();
+
+// The rate handshake: sends 'f' until the board echoes it, at most 7 times.
+// False, with the failure text on standard output and its report, when it
+// did not.
+bool detecta_baud();

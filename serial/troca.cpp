@@ -105,6 +105,11 @@ int programa_registro(const char* registro, bool retem) {
   return 0;
 }
 
+int resposta_guardada(const unsigned char*& bytes) {
+  bytes = resposta;
+  return resposta_retida;
+}
+
 void mostra_resposta() {
   mostra_bytes(resposta, static_cast<std::size_t>(resposta_retida));
   resposta_retida = 0;

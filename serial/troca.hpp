@@ -25,6 +25,10 @@ int programa_registro(const char* registro, bool retem);
 // Shows the answer programa_registro held back, and forgets it.
 void mostra_resposta();
 
+// The answer programa_registro held back, not yet shown: its length, the
+// bytes in `bytes`.
+int resposta_guardada(const unsigned char*& bytes);
+
 // Shows the bytes waiting on the line, up to 4 KiB, with one read and one
 // write, without waiting. Returns how many there were.
 int mostra_disponivel();

@@ -10,6 +10,7 @@ namespace {
 const std::string bom = ".\r\n";
 const std::string checksum_mau = "C\r\n";
 const std::string rejeitado = "R\r\n";
+const std::string verificacao_falhou = "V\r\n";
 
 // Longer than any record; a longer line is kept only this far.
 constexpr std::size_t linha_maxima = 600;
@@ -90,6 +91,7 @@ std::string_view Dispositivo::linha_sem_cr() const {
 std::string Dispositivo::atende(std::string_view linha) {
   // Any line but the next record of the sequence breaks it.
   int passo = std::exchange(passo_limpeza_, 0);
+  apagou_ = false;
   Leitura l = le_registo(linha);
   if (l.veredicto == Veredicto::malformado) return rejeitado;
   if (l.veredicto == Veredicto::checksum_errado) return checksum_mau;
@@ -99,8 +101,7 @@ std::string Dispositivo::atende(std::string_view linha) {
 std::string Dispositivo::executa(const Registo& r, int passo) {
   switch (r.tipo) {
     case 0x00:
-      memoria_.escreve(r.endereco, r.dados);
-      return bom;
+      return memoria_.escreve(r.endereco, r.dados) ? bom : verificacao_falhou;
     case 0x01:
       return bom;
     case 0x83:
@@ -122,6 +123,7 @@ std::string Dispositivo::comando_83(const Registo& r, int passo) {
     for (const auto& b : blocos) {
       if (b.codigo == r.dados[1]) {
         memoria_.apaga(b.inicio, b.fim);
+        apagou_ = true;
         return bom;
       }
     }

@@ -37,6 +37,10 @@ class Dispositivo {
   std::string silencio();
 
   const Memoria& memoria() const { return memoria_; }
+  // A used board: its memory holds m (--preload).
+  void carrega(const Memoria& m) { memoria_ = m; }
+  // The last record acted on erased a block (its answer comes late).
+  bool apagou() const { return apagou_; }
   std::uint8_t estado() const { return estado_; }
   std::uint8_t vetor_arranque() const { return vetor_; }
 
@@ -56,6 +60,7 @@ class Dispositivo {
   bool no_checksum_;
   bool respondida_ = false;  // linha_ was answered before its line end
   int passo_limpeza_ = 0;    // records of the status-clearing sequence seen
+  bool apagou_ = false;      // the last record acted on erased a block
 };
 
 }  // namespace xagsim

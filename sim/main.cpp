@@ -123,6 +123,11 @@ int serve(const Opcoes& o) {
                  pty ? std::strerror(errno) : erro.c_str());
     return 1;
   }
+  Memoria carga;
+  if (!o.carga.empty() && !le_imagem(carga, o.carga, erro)) {
+    std::fprintf(stderr, "xagsim: %s: %s\n", o.carga.c_str(), erro.c_str());
+    return 1;
+  }
   // With --replug-after the line's path is a link that follows it.
   std::optional<Ligacao> ligacao;
   std::string linha = pty->linha;
@@ -139,6 +144,7 @@ int serve(const Opcoes& o) {
   if (o.fio || o.latencia > Ms{0}) prctl(PR_SET_TIMERSLACK, 1000UL);
   Simulador sim(o, *pty, diario, Relogio::now(),
                 ligacao ? &*ligacao : nullptr);
+  if (!o.carga.empty()) sim.carrega(carga);
   sim.avanca(Relogio::now());  // --send and --flood wait on the line
 
   instala(SIGTERM);

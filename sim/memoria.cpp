@@ -1,6 +1,9 @@
 #include "sim/memoria.hpp"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 
 #include "sim/registo.hpp"
 
@@ -25,13 +28,16 @@ void junta_registo(std::string& s, std::uint16_t endereco,
 
 Memoria::Memoria() : bytes_(tamanho, apagado), escritos_(tamanho, false) {}
 
-void Memoria::escreve(std::uint16_t endereco,
+bool Memoria::escreve(std::uint16_t endereco,
                       std::span<const std::uint8_t> dados) {
+  bool confere = true;
   for (auto b : dados) {
-    bytes_[endereco] = b;
+    bytes_[endereco] &= b;
     escritos_[endereco] = true;
+    confere = confere && bytes_[endereco] == b;
     ++endereco;  // wraps past FFFF
   }
+  return confere;
 }
 
 void Memoria::apaga(std::uint16_t inicio, std::uint16_t fim) {
@@ -60,6 +66,44 @@ std::string imagem_intel_hex(const Memoria& m) {
   }
   s += ":00000001FF\n";
   return s;
+}
+
+bool carrega_intel_hex(Memoria& m, const std::string& texto, std::string& erro) {
+  std::size_t inicio = 0;
+  for (int numero = 1; inicio < texto.size(); ++numero) {
+    std::size_t fim = texto.find('\n', inicio);
+    if (fim == std::string::npos) fim = texto.size();
+    std::string_view linha(texto.data() + inicio, fim - inicio);
+    if (!linha.empty() && linha.back() == '\r') linha.remove_suffix(1);
+    inicio = fim + 1;
+    Leitura l = le_registo(linha);
+    if (l.veredicto != Veredicto::bom || l.registo.tipo > 0x01) {
+      erro = "line " + std::to_string(numero) + ": not a data or end record";
+      return false;
+    }
+    if (l.registo.tipo == 0x01) return true;
+    m.escreve(l.registo.endereco, l.registo.dados);
+  }
+  erro = "no end record";
+  return false;
+}
+
+bool le_imagem(Memoria& m, const std::string& caminho, std::string& erro) {
+  std::FILE* f = std::fopen(caminho.c_str(), "rbe");
+  if (!f) {
+    erro = std::strerror(errno);
+    return false;
+  }
+  std::string texto;
+  char buf[4096];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) texto.append(buf, n);
+  bool lido = !std::ferror(f);
+  std::fclose(f);
+  if (!lido) {
+    erro = "read error";
+    return false;
+  }
+  return carrega_intel_hex(m, texto, erro);
 }
 
 bool grava_imagem(const Memoria& m, const std::string& caminho) {

@@ -158,6 +158,15 @@ const ComValor opcoes_com_valor[] = {
        if (n) o.baud = static_cast<long>(*n);
        return n.has_value();
      }},
+    {"--preload",
+     [](Opcoes& o, std::string_view v, std::string_view) {
+       o.carga = v;
+       return !v.empty();
+     }},
+    {"--erase-time",
+     [](Opcoes& o, std::string_view v, std::string_view) {
+       return atraso_em(v, o.tempo_apagamento);
+     }},
     {"--status",
      [](Opcoes& o, std::string_view v, std::string_view) { return byte_em(v, o.estado); }},
     {"--boot-vector",
@@ -339,6 +348,11 @@ Options:
                       its echo, and the device never sees it
   --status B          the status byte at start (default 0xFF)
   --boot-vector B     the boot vector at start (default 0x00)
+  --preload FILE.hex  start as a used board whose memory holds that image
+                      (data records up to the end record, as an upload
+                      leaves them): its cells count as written
+  --erase-time MS     answer each block erase MS milliseconds after its
+                      record, as flash takes time to erase (default 0)
   --image FILE        at exit, write what data records stored to FILE as
                       Intel HEX: type-00 records of up to 16 bytes, upper
                       case, LF line ends, then :00000001FF
@@ -358,6 +372,7 @@ what came before it on the line (the rate handshake, say) does not count.
 After the echo of each LF comes one answer of three characters, here as
 xagterm's --answer takes them:
   '.\r\n'     a good record, done
+  'V\r\n'     a data record whose bytes did not all take (verify failed)
   'C\r\n'     a wrong checksum
   'R\r\n'     anything else: no ':', a bad digit, a length other than
               11+2*LL, an unknown type, a command not at address 0000, an
@@ -368,7 +383,11 @@ When a line holds a complete record (by LL) and 20 ms pass without another
 byte, the record is acted on and answered at once; its LF gets no answer
 (with --answer-on-checksum a command record needs no such pause).
 Record types:
-  00            data: stored from AAAA on, wrapping past FFFF
+  00            data: stored from AAAA on, wrapping past FFFF, as flash
+                stores it: a write only clears bits, each byte ANDed with
+                what the cell held (FF once erased); a record over cells
+                written since their last erase that do not end up holding
+                its data is answered 'V\r\n'. Boards start erased (all FF)
   01            end of file
   83 01 BB      erase block BB to FF (no longer written): 00 0000-1FFF,
                 20 2000-3FFF, 40 4000-7FFF, 80 8000-BFFF, C0 C000-FFFF
@@ -381,8 +400,8 @@ Record types:
   85 07 01      answer the status byte as "HH<CR><LF>"
   85 07 02      the boot vector likewise
 
-Exit status: 0; the command's; 1 when the line cannot be made or the image
-written; 2 for a bad command line.
+Exit status: 0; the command's; 1 when the line cannot be made, the --preload
+image read, or the image written; 2 for a bad command line.
 )";
 }
 

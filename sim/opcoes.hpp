@@ -40,6 +40,8 @@ struct Opcoes {
   bool fio = false;                         // --wire
   Ms latencia{0};                           // --latency
   bool responde_no_checksum = false;        // --answer-on-checksum
+  std::string carga;                        // --preload
+  Ms tempo_apagamento{0};                   // --erase-time
   std::vector<std::string> comando;         // after "--"
 };
 

@@ -285,6 +285,7 @@ bool Simulador::linha_no_formato() const {
 
 void Simulador::responde(std::string resposta, Instante agora) {
   if (opcoes_.sem_respostas) return;
+  if (dispositivo_.apagou()) agora += opcoes_.tempo_apagamento;  // the flash erases meanwhile
   saida_.junta(std::move(resposta), agora, opcoes_.atraso_resposta);
 }
 

@@ -51,6 +51,8 @@ class Simulador {
   void avanca(Instante agora);
 
   const Dispositivo& dispositivo() const { return dispositivo_; }
+  // A used board: its memory holds m (--preload).
+  void carrega(const Memoria& m) { dispositivo_.carrega(m); }
   bool desligado() const { return mestre_ < 0; }
   // Where the line is now (a /dev/pts/N).
   const std::string& linha() const { return linha_; }

@@ -79,4 +79,11 @@ struct FimDoRoteiro {};
 void interrompe(Micros quando);
 struct Interrompido {};
 
+// The modem lines driven with plat::porta_linha_modem, in order, each as
+// "D1@T " (DTR on), "D0@T", "R1@T", "R0@T" with T the virtual time in us.
+const std::string& linhas_modem();
+// The port has no modem lines: porta_linha_modem fails with `erro` (0: it
+// has them again).
+void sem_linhas_modem(int erro);
+
 }  // namespace fake

@@ -37,6 +37,8 @@ struct Estado {
   bool falha_configurar = false;
   Micros interrompe_em = -1;  // Ctrl-C from this time on (-1: never)
   bool segura = false;        // an upload holds interruptions off
+  std::string linhas_modem;   // what porta_linha_modem drove, and when
+  int erro_linhas = 0;        // porta_linha_modem fails with this (0: it works)
 };
 
 Estado e;
@@ -337,5 +339,24 @@ bool mesmo_arquivo(const char* a, const char* b) {
 const char* ajuda_uso_porta() { return "COMn | /dev/CAMINHO"; }
 const char* ajuda_portas() { return "  COMn  porta serial n\n"; }
 const char* ajuda_exemplos() { return "  xagterm COM3 b=115200\n"; }
+
+}  // namespace plat
+
+// --- the modem lines -----------------------------------------------------------
+
+namespace fake {
+const std::string& linhas_modem() { return e.linhas_modem; }
+void sem_linhas_modem(int erro) { e.erro_linhas = erro; }
+}  // namespace fake
+
+namespace plat {
+
+int porta_linha_modem(Porta, int linha, bool liga) {
+  if (e.erro_linhas != 0) return e.erro_linhas;
+  e.linhas_modem += linha == linha_dtr ? 'D' : 'R';
+  e.linhas_modem += liga ? '1' : '0';
+  e.linhas_modem += '@' + std::to_string(e.relogio) + ' ';
+  return 0;
+}
 
 }  // namespace plat

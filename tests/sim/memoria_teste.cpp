@@ -30,6 +30,25 @@ TEST(Memoria, EscreveDaVoltaEApaga) {
   EXPECT_TRUE(m.escrito(0x0001));
 }
 
+TEST(Memoria, FlashSoLimpaBitsAteSerApagada) {
+  Memoria m;
+  EXPECT_TRUE(m.escreve(0x10, Bytes{0xF0, 0x5A}));
+  EXPECT_TRUE(m.escreve(0x10, Bytes{0xF0, 0x50})) << "clearing more bits takes";
+  EXPECT_FALSE(m.escreve(0x10, Bytes{0x0F}));
+  EXPECT_EQ(m.le(0x10), 0x00) << "the AND of both";
+  m.apaga(0x10, 0x10);
+  EXPECT_TRUE(m.escreve(0x10, Bytes{0x0F}));
+  EXPECT_EQ(m.le(0x10), 0x0F);
+
+  std::string erro;
+  EXPECT_TRUE(carrega_intel_hex(m, ":0100200012CD\r\n:00000001FF\n:01003000FFD0\n", erro));
+  EXPECT_EQ(m.le(0x20), 0x12);
+  EXPECT_FALSE(m.escrito(0x30)) << "nothing after the end record";
+  for (const char* mau : {":0100200012CD\n", ":0100200012CE\n:00000001FF\n", "\n:00000001FF\n",
+                          ":02000083010079\n:00000001FF\n"})
+    EXPECT_FALSE(carrega_intel_hex(m, mau, erro)) << mau;
+}
+
 TEST(Memoria, ImagemEmRegistosDeAte16QueNaoAtravessamLacunas) {
   Memoria m;
   Bytes vinte(20);

@@ -28,7 +28,7 @@ TEST(Opcoes, Todas) {
        "l.txt", "--baud", "115200", "--status", "0x3c", "--boot-vector", "250", "--send", "B",
        "--replug-after", "40", "1500", "--drop", "0.25", "--garble=1", "--stall-after", "9",
        "0", "--chatter", "250", "--seed", "0xfeed", "--wire", "--latency", "2", "--answer-on-checksum",
-       "--", "xagterm", "--port", "{port}", "--"});
+       "--preload", "p.hex", "--erase-time=250", "--", "xagterm", "--port", "{port}", "--"});
   ASSERT_TRUE(l.opcoes) << l.erro;
   const Opcoes& o = *l.opcoes;
   EXPECT_TRUE(o.mudo && o.sem_respostas);
@@ -51,6 +51,8 @@ TEST(Opcoes, Todas) {
   EXPECT_EQ(o.semente, 0xFEEDu);
   EXPECT_TRUE(o.fio && o.responde_no_checksum);
   EXPECT_EQ(o.latencia, Ms{2});
+  EXPECT_EQ(o.carga, "p.hex");
+  EXPECT_EQ(o.tempo_apagamento, Ms{250});
   EXPECT_EQ(o.comando, (Args{"xagterm", "--port", "{port}", "--"}));
 }
 
@@ -63,7 +65,8 @@ TEST(Opcoes, Invalidas) {
            {"--send", "abc\\"}, {"--image="}, {"--silent=yes"}, {"--replug-after", "5"},
            {"--replug-after", "0", "10"}, {"--replug-after", "5", "x"}, {"--drop", "1.5"},
            {"--garble", "-0.1"}, {"--drop", "nan"}, {"--garble", "1/2"}, {"--chatter", "0"},
-           {"--stall-after", "1"}, {"--seed", "-1"}, {"--latency", "x"}}) {
+           {"--stall-after", "1"}, {"--seed", "-1"}, {"--latency", "x"},
+           {"--preload="}, {"--erase-time", "x"}}) {
     LeituraOpcoes l = le_opcoes(a);
     EXPECT_FALSE(l.opcoes || l.ajuda) << a[0];
     EXPECT_FALSE(l.erro.empty()) << a[0];

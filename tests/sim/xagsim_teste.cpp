@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -317,6 +318,30 @@ TEST(Xagsim, ImagemEDiarioAoSair) {
   EXPECT_TRUE(d.ends_with("rx 0A\ntx 0A\ntx 2E\ntx 0D\ntx 0A\n")) << d;
   std::remove(imagem.c_str());
   std::remove(diario.c_str());
+}
+
+TEST(Xagsim, FlashUsadaVerificaEApagaDevagar) {
+  std::string carga = ficheiro_temporario("carga.hex");
+  std::string imagem = ficheiro_temporario("imagem.hex");
+  std::ofstream(carga) << ":0100100012DD\n:00000001FF\n";
+  Xagsim sim({"--preload", carga, "--erase-time", "300", "--image", imagem});
+  Linha l(sim.linha());
+  ASSERT_TRUE(l.envia_com_eco(":0100100034BB\n"));
+  EXPECT_EQ(l.recebe(3), "V\r\n") << "12 AND 34 is 10";
+  ASSERT_TRUE(l.envia_com_eco(":0200008301007A\n"));
+  auto apagando = std::chrono::steady_clock::now();
+  EXPECT_EQ(l.recebe(3), bom);
+  EXPECT_GE(std::chrono::steady_clock::now() - apagando, Ms{300});
+  ASSERT_TRUE(l.envia_com_eco(":0100100034BB\n"));
+  EXPECT_EQ(l.recebe(3), bom);
+  EXPECT_EQ(sim.espera(SIGTERM), 0);
+  EXPECT_EQ(le_ficheiro(imagem), ":0100100034BB\n:00000001FF\n");
+  std::remove(carga.c_str());
+  std::remove(imagem.c_str());
+
+  Xagsim sem_carga({"--preload", carga, "--", "true"});
+  EXPECT_EQ(sem_carga.espera(), 1);
+  EXPECT_NE(sem_carga.erros().find(carga), std::string::npos);
 }
 
 TEST(Xagsim, ComandoNaLinha) {
