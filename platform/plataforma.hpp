@@ -201,3 +201,49 @@ struct ConsoleTeclas {
 };
 
 }  // namespace plat
+
+// --- added by multi ---
+
+namespace plat {
+
+// Several boards at once: one child process per board, each this same
+// program with one port, its standard output and error read by the parent
+// through pipes.
+
+inline constexpr int filhos_maximo = 32;  // children at once, at most
+inline constexpr int canal_saida = 0;     // a child's standard output
+inline constexpr int canal_erro = 1;      // a child's standard error
+
+// Starts a child: `programa` (nullptr: this same program's file) with argv
+// (argv[0] first, nullptr after the last), its standard input on the null
+// device, its standard output and error each into a pipe of the parent's;
+// nothing else of the parent's open files reaches it. Returns the child's
+// number (0 for the first started, and so on), or -1 with errno set.
+int filho_inicia(const char* programa, const char* const* argv);
+
+// Reads what is waiting on one stream of a child, without waiting: the
+// count read, 0 when nothing is waiting, -1 once the stream has ended (and
+// from then on).
+int filho_le(int filho, int canal, char* buf, int n);
+
+// Blocks until a stream of a child that has not ended has bytes waiting or
+// ends, or until ms have passed (ms < 0: no limit). False when the time ran
+// out.
+bool filhos_aguarda(int ms);
+
+// Waits for a child whose streams have ended to end, and returns its exit
+// status; a child ended by a signal gives 128 + the signal (Windows: the
+// exit code, STATUS_CONTROL_C_EXIT included, as it stands).
+int filho_espera(int filho);
+
+// Ctrl-C and SIGTERM (Windows: Ctrl-C and Ctrl-Break) while children run:
+// between filhos_vigia(true) and (false) each one is passed on to every child
+// still running (on a console the children have it already) and noted
+// instead of ending the parent, which so ends after its children. Switching
+// it off with one noted ends the program as that signal does.
+void filhos_vigia(bool liga);
+
+// True once such a signal has been noted since filhos_vigia(true).
+bool filhos_interrompido();
+
+}  // namespace plat
