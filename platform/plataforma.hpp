@@ -223,7 +223,9 @@ int filho_inicia(const char* programa, const char* const* argv);
 
 // Reads what is waiting on one stream of a child, without waiting: the
 // count read, 0 when nothing is waiting, -1 once the stream has ended (and
-// from then on).
+// from then on). The bytes are those the child wrote (Windows: its line
+// ends as they were before its runtime's text mode made them CR LF). At
+// least 2 bytes are asked for.
 int filho_le(int filho, int canal, char* buf, int n);
 
 // Blocks until a stream of a child that has not ended has bytes waiting or
@@ -232,8 +234,8 @@ int filho_le(int filho, int canal, char* buf, int n);
 bool filhos_aguarda(int ms);
 
 // Waits for a child whose streams have ended to end, and returns its exit
-// status; a child ended by a signal gives 128 + the signal (Windows: the
-// exit code, STATUS_CONTROL_C_EXIT included, as it stands).
+// status; a child ended by a signal gives 128 + the signal (Windows: ended
+// by Ctrl-C 130, any other code beyond 255 255).
 int filho_espera(int filho);
 
 // Ctrl-C and SIGTERM (Windows: Ctrl-C and Ctrl-Break) while children run:
