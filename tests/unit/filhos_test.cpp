@@ -54,6 +54,15 @@ TEST(Filhos, EachChildGetsItsArgumentsAndItsStatusComesBack) {
   EXPECT_NE(erro.find("xagterm: 2 de 3 placas gravadas; falhou: B (status 3)\n"), std::string::npos) << erro;
 }
 
+TEST(Filhos, AProgramThatIsNotThereIsReportedForItsPort) {
+  const char* portas[] = {"A"};
+  testing::internal::CaptureStderr();
+  int status = grava_placas(Lote{"nao-ha-tal-programa", portas, 1, outros, n_outros, false});
+  std::string erro = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(erro.find("xagterm: A: nao iniciou: "), 0U) << erro;
+}
+
 int main(int argc, char** argv) {
   if (argc > 2 && std::strcmp(argv[2], "--filho") == 0) return filho(argc, argv);
   testing::InitGoogleTest(&argc, argv);
