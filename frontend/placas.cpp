@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/plataforma.hpp"
@@ -122,14 +123,16 @@ void erro_da_placa(const char* texto) {
   erro(texto);
 }
 
-// "L/T" after the mark: the child's count.
+// "L/T" after the mark: the child's count (anything else is ignored).
 void le_contagem(Placa& p, const char* texto) {
-  int enviadas = 0;
-  int total = 0;
-  if (std::sscanf(texto + 1, "%d/%d", &enviadas, &total) == 2 && total > 0) {
-    p.enviadas = enviadas;
-    p.total = total;
-  }
+  char* fim = nullptr;
+  long enviadas = std::strtol(texto + 1, &fim, 10);
+  if (fim == texto + 1 || *fim != '/') return;
+  const char* depois = fim + 1;
+  long total = std::strtol(depois, &fim, 10);
+  if (fim == depois || total <= 0 || total > 1000000000L || enviadas < 0 || enviadas > total) return;
+  p.enviadas = static_cast<int>(enviadas);
+  p.total = static_cast<int>(total);
 }
 
 // One line of a child's standard error (NUL-terminated, with its line end
@@ -155,7 +158,8 @@ void linha_de_erro(Placa& p, const char* texto, int n) {
 void entrega(int i, Linha& l, bool de_saida) {
   int inicio = 0;
   for (int k = 0; k < l.n; ++k) {
-    bool cheia = inicio == 0 && k == l.n - 1 && l.n == tamanho_linha - 1;
+    // Full: a read always has room for 2 bytes (a held CR and one more).
+    bool cheia = inicio == 0 && k == l.n - 1 && l.n >= tamanho_linha - 2;
     bool ultima = k == l.n - 1 && l.fim;
     if (l.texto[k] != '\n' && !cheia && !ultima) continue;
     if (de_saida) {

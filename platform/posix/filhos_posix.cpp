@@ -12,8 +12,6 @@
 
 #include "platform/plataforma.hpp"
 
-extern char** environ;
-
 namespace plat {
 
 namespace {
