@@ -96,14 +96,6 @@ TEST_F(Placas, PortsNamedTwiceOrBeyondTheCapAreRefusedBeforeAnyStarts) {
   }
 }
 
-TEST_F(Placas, AChildThatCannotStartIsReportedAndCounted) {
-  fake::filho({}, 1000, 0);
-  Rodada r = roda({"ttyUSB0", "ttyUSB1"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.erro, "xagterm: ttyUSB1: nao iniciou: No such file or directory\n"
-                    "xagterm: 1 de 2 placas gravadas; falhou: ttyUSB1 (status 1)\n");
-}
-
 TEST_F(Placas, OneProgressLineForAllFromTheChildrensCounts) {
   fake::filho({{150000, erro, "\x1F" "5/10\n"}, {400000, erro, "\x1F" "10/10\n"}}, 500000, 0);
   fake::filho({}, 500000, 0);
