@@ -106,7 +106,7 @@ void progresso_desenha() {
 // (it ended without a line end) is closed first.
 void mostra_da_placa(int i, const char* texto, int n) {
   if (n <= 0) return;
-  progresso_apaga();
+  if (plat::saida_terminal()) progresso_apaga();  // on the same screen
   if (dona_da_linha >= 0 && dona_da_linha != i) mostra_byte('\n');
   mostra_bytes(reinterpret_cast<const unsigned char*>(texto), static_cast<std::size_t>(n));
   dona_da_linha = texto[n - 1] == '\n' ? -1 : i;
