@@ -224,3 +224,51 @@ inline constexpr int linha_rts = 2;
 int porta_linha_modem(Porta p, int linha, bool liga);
 
 }  // namespace plat
+
+// --- added by multi ---
+
+namespace plat {
+
+// Several boards at once: one child process per board, each this same
+// program with one port, its standard output and error read by the parent
+// through pipes.
+
+inline constexpr int filhos_maximo = 32;  // children at once, at most
+inline constexpr int canal_saida = 0;     // a child's standard output
+inline constexpr int canal_erro = 1;      // a child's standard error
+
+// Starts a child: `programa` (nullptr: this same program's file) with argv
+// (argv[0] first, nullptr after the last), its standard input on the null
+// device, its standard output and error each into a pipe of the parent's;
+// nothing else of the parent's open files reaches it. Returns the child's
+// number (0 for the first started, and so on), or -1 with errno set.
+int filho_inicia(const char* programa, const char* const* argv);
+
+// Reads what is waiting on one stream of a child, without waiting: the
+// count read, 0 when nothing is waiting, -1 once the stream has ended (and
+// from then on). The bytes are those the child wrote (Windows: its line
+// ends as they were before its runtime's text mode made them CR LF). At
+// least 2 bytes are asked for.
+int filho_le(int filho, int canal, char* buf, int n);
+
+// Blocks until a stream of a child that has not ended has bytes waiting or
+// ends, or until ms have passed (ms < 0: no limit). False when the time ran
+// out.
+bool filhos_aguarda(int ms);
+
+// Waits for a child whose streams have ended to end, and returns its exit
+// status; a child ended by a signal gives 128 + the signal (Windows: ended
+// by Ctrl-C 130, any other code beyond 255 255).
+int filho_espera(int filho);
+
+// Ctrl-C and SIGTERM (Windows: Ctrl-C and Ctrl-Break) while children run:
+// between filhos_vigia(true) and (false) each one is passed on to every child
+// still running (on a console the children have it already) and noted
+// instead of ending the parent, which so ends after its children. Switching
+// it off with one noted ends the program as that signal does.
+void filhos_vigia(bool liga);
+
+// True once such a signal has been noted since filhos_vigia(true).
+bool filhos_interrompido();
+
+}  // namespace plat

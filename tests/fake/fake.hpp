@@ -87,3 +87,38 @@ const std::string& linhas_modem();
 void sem_linhas_modem(int erro);
 
 }  // namespace fake
+
+// --- added by multi: scripted children ---
+
+#include <vector>
+
+namespace fake {
+
+// A piece of a child's output: bytes on one of its streams
+// (plat::canal_saida, plat::canal_erro) at a given time.
+struct Pedaco {
+  Micros quando;
+  int canal;
+  std::string bytes;
+};
+
+// No children, no scripts, no interruption.
+void filhos_reinicia();
+
+// The next child started follows this script: its pieces, then at `fim` its
+// streams end and it exits with `status`. A child started with no script
+// left fails to start (ENOENT).
+void filho(std::vector<Pedaco> pedacos, Micros fim, int status);
+
+// The arguments each child was started with, in order.
+const std::vector<std::vector<std::string>>& filhos_argv();
+
+// Ctrl-C at `quando`: every child that has not ended by then ends 1 ms later
+// with status 130, its later pieces unwritten; plat::filhos_vigia(false)
+// then throws Interrompido.
+void interrompe_filhos(Micros quando);
+
+// Children waited for with plat::filho_espera.
+int filhos_esperados();
+
+}  // namespace fake

@@ -20,7 +20,7 @@ WINE=${WINE:-wine}
 WINESERVER=${WINESERVER:-wineserver}
 arquiteturas=(x64 x86)
 
-for f in "$xagsim" "$raiz"/build/windows-{x64,x86}/{xagterm.exe,tests/unit/unit_tests.exe,tests/unit/win32_tests.exe}; do
+for f in "$xagsim" "$raiz"/build/windows-{x64,x86}/{xagterm.exe,tests/unit/unit_tests.exe,tests/unit/win32_tests.exe,tests/unit/filhos_tests.exe}; do
   [ -e "$f" ] || { echo "FAIL: $f is missing (make build windows)" >&2; exit 1; }
 done
 
@@ -231,6 +231,7 @@ ponta_a_ponta() {
 for arq in "${arquiteturas[@]}"; do
   unitarios "$arq unit tests" "$raiz/build/windows-$arq/tests/unit/unit_tests.exe"
   unitarios "$arq Win32 port layer tests" "$raiz/build/windows-$arq/tests/unit/win32_tests.exe"
+  unitarios "$arq children (several boards at once)" "$raiz/build/windows-$arq/tests/unit/filhos_tests.exe"
   ponta_a_ponta "$arq" "$raiz/build/windows-$arq/xagterm.exe"
 done
 
