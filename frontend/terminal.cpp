@@ -26,9 +26,6 @@ constexpr std::int64_t descanso_do_teclado_us = 10'000;  // then the keyboard is
 // dropped must leave room for the deadlines and the port's tries.
 std::int64_t teclado_descansa_ate = 0;
 
-// Whole milliseconds, rounded up, so a wait never ends before its instant.
-int em_ms(std::int64_t us) { return static_cast<int>((us + 999) / 1000); }
-
 // Reads the waiting keys and drops them, counting them, up to teclas_por_vez
 // at a time: with more still waiting the keyboard rests a while. True when
 // one of them was Ctrl-X, or the console has gone.
@@ -48,7 +45,7 @@ unsigned aguarda_teclado(plat::Porta p, unsigned eventos, int ms) {
   std::int64_t descanso = teclado_descansa_ate - plat::agora_us();
   if ((eventos & plat::ev_tecla) != 0 && descanso > 0) {
     eventos &= ~plat::ev_tecla;
-    int resto = em_ms(descanso);
+    int resto = plat::em_ms(descanso);
     if (ms < 0 || ms > resto) ms = resto;
   }
   return plat::aguarda(p, eventos, ms);
@@ -69,7 +66,7 @@ bool envia_tecla(unsigned char byte) {
       break;
     }
     unsigned achou =
-        aguarda_teclado(hcom, plat::ev_escrita | plat::ev_linha | plat::ev_tecla, em_ms(falta));
+        aguarda_teclado(hcom, plat::ev_escrita | plat::ev_linha | plat::ev_tecla, plat::em_ms(falta));
     if ((achou & plat::ev_perdida) != 0) break;
     if ((achou & plat::ev_linha) != 0) mostra_disponivel();
     if ((achou & plat::ev_tecla) != 0 && descarta_teclas(descartados)) return false;
@@ -114,7 +111,7 @@ bool espera_linha_voltar(const char* porta, int baud) {
   do {
     std::int64_t tentativa = plat::agora_us() + intervalo_reabrir_us;
     for (std::int64_t falta; (falta = tentativa - plat::agora_us()) > 0;) {
-      if (aguarda_teclado(plat::porta_invalida, plat::ev_tecla, em_ms(falta)) != 0 &&
+      if (aguarda_teclado(plat::porta_invalida, plat::ev_tecla, plat::em_ms(falta)) != 0 &&
           descarta_teclas(ignoradas)) {
         return false;
       }

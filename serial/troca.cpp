@@ -26,9 +26,6 @@ bool retem_resposta = false;  // held for mostra_resposta, or shown as they come
 unsigned char resposta[resposta_maxima];
 int resposta_retida = 0;
 
-// Whole milliseconds, rounded up, so a wait never ends before its instant.
-int em_ms(std::int64_t us) { return static_cast<int>((us + 999) / 1000); }
-
 // One character on the line, start and stop bits included.
 std::int64_t tempo_de_caractere_us() { return 10'000'000 / taxa_da_linha; }
 
@@ -158,7 +155,7 @@ void esperares() {
   // already were).
   const std::int64_t silencio_us = caracteres_de_silencio * tempo_de_caractere_us();
   for (std::int64_t falta; (falta = ultimo + silencio_us - plat::agora_us()) > 0;) {
-    if ((plat::aguarda(hcom, plat::ev_linha, em_ms(falta)) & plat::ev_linha) == 0) return;
+    if ((plat::aguarda(hcom, plat::ev_linha, plat::em_ms(falta)) & plat::ev_linha) == 0) return;
     int lidos = plat::porta_le(hcom, buf, bytes_por_leitura);
     mostra_bytes(buf, static_cast<std::size_t>(lidos));
     if (lidos > 0) ultimo = plat::agora_us();
@@ -177,8 +174,7 @@ bool aguarda_byte(std::int64_t prazo) {
     if (plat::interrompido()) return false;
     std::int64_t falta = prazo - plat::agora_us();
     if (falta <= 0) return false;
-    int ms = static_cast<int>((falta + us_por_ms - 1) / us_por_ms);
-    unsigned ev = plat::aguarda(hcom, plat::ev_linha, ms);
+    unsigned ev = plat::aguarda(hcom, plat::ev_linha, plat::em_ms(falta));
     if ((ev & plat::ev_perdida) != 0) return false;
     if ((ev & plat::ev_linha) != 0) return true;
   }
