@@ -66,7 +66,6 @@ int envia_em_passo(const char* linha, int n, int& eco) {
 // it gave before the line end's echoes, after them.
 bool recebe_resposta(unsigned char* resposta) {
   int i = toma_resposta(resposta);
-  mostra_adiado();
   mostra_bytes(resposta, static_cast<std::size_t>(i));
   for (; i < caracteres_de_resposta; ++i) {
     int c = modo_envio.rapido ? espera_ms(prazo_da_resposta_ms) : espera(polls_por_resposta);
