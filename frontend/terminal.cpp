@@ -26,9 +26,6 @@ constexpr std::int64_t descanso_do_teclado_us = 10'000;  // then the keyboard is
 // dropped must leave room for the deadlines and the port's tries.
 std::int64_t teclado_descansa_ate = 0;
 
-// Whole milliseconds, rounded up, so a wait never ends before its instant.
-int em_ms(std::int64_t us) { return static_cast<int>((us + 999) / 1000); }
-
 // Reads the waiting keys and drops them, counting them, up to teclas_por_vez
 // at a time: with more still waiting the keyboard rests a while. True when
 // one of them was Ctrl-X, or the console has gone.
@@ -48,7 +45,7 @@ unsigned aguarda_teclado(plat::Porta p, unsigned eventos, int ms) {
   std::int64_t descanso = teclado_descansa_ate - plat::agora_us();
   if ((eventos & plat::ev_tecla) != 0 && descanso > 0) {
     eventos &= ~plat::ev_tecla;
-    int resto = em_ms(descanso);
+    int resto = plat::em_ms(descanso);
     if (ms < 0 || ms > resto) ms = resto;
   }
   return plat::aguarda(p, eventos, ms);
@@ -69,7 +66,7 @@ bool envia_tecla(unsigned char byte) {
       break;
     }
     unsigned achou =
-        aguarda_teclado(hcom, plat::ev_escrita | plat::ev_linha | plat::ev_tecla, em_ms(falta));
+        aguarda_teclado(hcom, plat::ev_escrita | plat::ev_linha | plat::ev_tecla, plat::em_ms(falta));
     if ((achou & plat::ev_perdida) != 0) break;
     if ((achou & plat::ev_linha) != 0) mostra_disponivel();
     if ((achou & plat::ev_tecla) != 0 && descarta_teclas(descartados)) return false;
@@ -78,12 +75,15 @@ bool envia_tecla(unsigned char byte) {
   return true;
 }
 
-// Sends a waiting key down the line; returns it, 0 when none was waiting,
-// or `sai` when Ctrl-X was typed while the line took nothing or the console
-// has gone.
-int passa_tecla() {
-  if (!plat::tecla_pronta()) return plat::console_perdido() ? sai : 0;
-  int tecla = plat::tecla_le();
+// Sends a waiting key down the line (first the one the menu kept, if any);
+// returns it, 0 when none was waiting, or `sai` when Ctrl-X was typed while
+// the line took nothing or the console has gone.
+int passa_tecla(int guardada) {
+  int tecla = guardada;
+  if (tecla < 0) {
+    if (!plat::tecla_pronta()) return plat::console_perdido() ? sai : 0;
+    tecla = plat::tecla_le();
+  }
   if (tecla < 0) return plat::console_perdido() ? sai : 0;
   if (!envia_tecla(static_cast<unsigned char>(tecla))) return sai;
   return tecla;
@@ -114,7 +114,7 @@ bool espera_linha_voltar(const char* porta, int baud) {
   do {
     std::int64_t tentativa = plat::agora_us() + intervalo_reabrir_us;
     for (std::int64_t falta; (falta = tentativa - plat::agora_us()) > 0;) {
-      if (aguarda_teclado(plat::porta_invalida, plat::ev_tecla, em_ms(falta)) != 0 &&
+      if (aguarda_teclado(plat::porta_invalida, plat::ev_tecla, plat::em_ms(falta)) != 0 &&
           descarta_teclas(ignoradas)) {
         return false;
       }
@@ -127,11 +127,13 @@ bool espera_linha_voltar(const char* porta, int baud) {
 }  // namespace
 
 int terminal(const char* porta, int baud, bool reconecta) {
-  char nome[80];  // the file name typed after Ctrl-U
+  char nome[80];      // the file name typed after Ctrl-U
+  int guardada = -1;  // a key the menu took while draining a reply
   for (;;) {
     mostra_adiado();
     if (plat::console_perdido()) return sai_bem;  // as Ctrl-X: nobody is there to type it
-    if ((aguarda_teclado(hcom, plat::ev_linha | plat::ev_tecla, -1) & plat::ev_perdida) != 0) {
+    if (guardada < 0 &&
+        (aguarda_teclado(hcom, plat::ev_linha | plat::ev_tecla, -1) & plat::ev_perdida) != 0) {
       // What it still had was read and shown.
       if (!reconecta) {
         relata("linha perdida: %s", porta);
@@ -141,12 +143,16 @@ int terminal(const char* porta, int baud, bool reconecta) {
     }
     mostra_disponivel();
     // Only a key is a command: a byte from the line never starts one.
-    int tecla = passa_tecla();
+    int tecla = passa_tecla(guardada);
+    guardada = -1;
     if (tecla == ctrl_u) {
+      tecla_do_envio = ctrl_u;  // its echo is shown before the file's first byte
       envia_hex_digitado(nome, sizeof nome);
+      tecla_do_envio = -1;
     } else if (tecla == ctrl_f) {
       plat::TemporizadorFino fino;  // 1 ms pauses from the handshake on
       comando();
+      guardada = toma_tecla_guardada();
     } else if (tecla == ctrl_x || tecla == sai) {
       return sai_bem;
     }

@@ -177,6 +177,9 @@ unsigned aguarda(Porta p, unsigned eventos, int ms);
 // pauses runs and given back when it ends (and at every exit). Nests.
 void temporizador_fino(bool liga);
 
+// Whole milliseconds, rounded up, so a wait never ends before its instant.
+inline int em_ms(std::int64_t us) { return static_cast<int>((us + 999) / 1000); }
+
 // Sleeps ms milliseconds, as exactly as the platform allows.
 void dorme_ms(int ms);
 

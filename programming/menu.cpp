@@ -105,11 +105,13 @@ int apaga_bloco() {
   std::exit(0);
 }
 
+// Ctrl-X while a reply is drained ends the action there; the terminal then
+// takes the key as typed to it, and leaves.
 int le_status_e_boot() {
   envia_primeiro(registro_le_status, true);
   mostra("\nStatus=");
   mostra_resposta();
-  esperares();
+  if (!esperares()) return 0;
   envia(registro_le_boot, true);
   mostra("\nBoot vector=");
   mostra_resposta();
@@ -119,12 +121,10 @@ int le_status_e_boot() {
 int zera_status() {
   mostra("Zerar byte de Status");
   envia_primeiro(registro_zera_status[0]);
-  esperares();
-  envia(registro_zera_status[1]);
-  esperares();
-  envia(registro_zera_status[2]);
-  esperares();
-  envia(registro_zera_status[3]);
+  for (int i = 1; i < 4; ++i) {  // the four records, a drain between each two
+    if (!esperares()) return 0;
+    envia(registro_zera_status[i]);
+  }
   return 0;  // its answer is shown by the terminal loop
 }
 

@@ -8,9 +8,11 @@
 #include "programming/linha_hex.hpp"
 #include "programming/progresso.hpp"
 #include "saida/saida.hpp"
+#include "serial/porta.hpp"
 #include "serial/troca.hpp"
 
 ModoEnvio modo_envio;
+int tecla_do_envio = -1;
 
 namespace {
 
@@ -35,21 +37,36 @@ void desfecho(const char* formato, ...) {
   va_end(args);
 }
 
+// Where a line's end (its CR LF, or LF) begins: the record before it is whole
+// once that many characters are in.
+int inicio_do_fim(const char* linha, int n) {
+  int fim = n;
+  if (fim > 0 && linha[fim - 1] == '\n') --fim;
+  if (fim > 0 && linha[fim - 1] == '\r') --fim;
+  return fim;
+}
+
 // Lockstep: each character waits for its echo before the next one goes.
+// When echoes are compared, what comes before the echoes of the line end may
+// be the answer of a board that acts on the record once it is whole.
 // Returns 0, or the character (from 1) whose echo was missing or wrong.
 int envia_em_passo(const char* linha, int n, int& eco) {
+  const int registro = modo_envio.confere_eco ? inicio_do_fim(linha, n) : n;
   for (int i = 0; i < n; ++i) {
     int c = static_cast<unsigned char>(linha[i]);
-    eco = escreve_ser(c);
+    eco = i < registro ? escreve_ser(c) : escreve_fim_de_linha(c);
     if (plat::interrompido()) return i + 1;
     if (eco < 0 || (modo_envio.confere_eco && eco != c)) return i + 1;
   }
   return 0;
 }
 
-// The device's three answer characters, each shown as it comes.
+// The device's three answer characters, each shown as it comes: first those
+// it gave before the line end's echoes, after them.
 bool recebe_resposta(unsigned char* resposta) {
-  for (int i = 0; i < caracteres_de_resposta; ++i) {
+  int i = toma_resposta(resposta);
+  mostra_bytes(resposta, static_cast<std::size_t>(i));
+  for (; i < caracteres_de_resposta; ++i) {
     int c = modo_envio.rapido ? espera_ms(prazo_da_resposta_ms) : espera(polls_por_resposta);
     if (c < 0) return false;
     mostra_byte(c);
@@ -57,6 +74,9 @@ bool recebe_resposta(unsigned char* resposta) {
   }
   return true;
 }
+
+// The line has gone (an adapter pulled) rather than just gone quiet.
+bool linha_perdida() { return (plat::aguarda(hcom, plat::ev_linha, 0) & plat::ev_perdida) != 0; }
 
 // The answer as --answer takes it: \r, \n and \xHH for what is not plain.
 void escreve_resposta(const unsigned char* resposta, char* texto) {
@@ -79,9 +99,16 @@ void escreve_resposta(const unsigned char* resposta, char* texto) {
 // on, else its result, said on standard error.
 int envia_registro(const char* path, const char* linha, int n, int numero) {
   int eco = -1;
-  int caractere = modo_envio.rapido ? envia_linha_inteira(linha, n, modo_envio.confere_eco, eco)
-                                    : envia_em_passo(linha, n, eco);
+  espera_resposta_antecipada(caracteres_de_resposta);
+  int caractere = modo_envio.rapido
+                      ? envia_linha_inteira(linha, n, modo_envio.confere_eco ? inicio_do_fim(linha, n) : n,
+                                            modo_envio.confere_eco, eco)
+                      : envia_em_passo(linha, n, eco);
   if (plat::interrompido()) return interrompido;
+  if (caractere > 0 && eco < 0 && linha_perdida()) {
+    desfecho("linha perdida: %s", nome_da_porta);
+    return sem_eco;
+  }
   if (caractere > 0 && eco < 0) {
     desfecho("%s: linha %d, caractere %d sem eco", path, numero, caractere);
     return sem_eco;
@@ -94,6 +121,10 @@ int envia_registro(const char* path, const char* linha, int n, int numero) {
   unsigned char resposta[caracteres_de_resposta];
   bool veio = recebe_resposta(resposta);
   if (!veio && plat::interrompido()) return interrompido;  // a whole answer: the line went
+  if (!veio && linha_perdida()) {
+    desfecho("linha perdida: %s", nome_da_porta);
+    return sem_eco;
+  }
   if (!veio) {
     desfecho("%s: linha %d sem resposta", path, numero);
     return sem_eco;
@@ -169,7 +200,10 @@ int percorre(std::FILE* f, const char* path, bool envia, Conferencia& c) {
     if (passo == passo_fim) c.linhas = numero;
     if (passo == passo_fim && !envia) return fim_enviado;
     if (passo == passo_omite || !envia) continue;
-    // What the device said before the upload is shown, not taken as echoes.
+    // What the device said before the upload is shown, not taken as echoes:
+    // the echo of the key that asked for it too, which a slow line or one
+    // behind an adapter brings only now.
+    if (enviadas == 0 && tecla_do_envio >= 0) mostra_ate(tecla_do_envio);
     if (enviadas == 0) mostra_pendentes();
     int status = plat::interrompido() ? interrompido : envia_registro(path, linha, n, numero);
     if (status == interrompido) {

@@ -41,6 +41,10 @@ int confere_hex(std::FILE* f, const char* path, Conferencia& c);
 // Sends a file opened by abre_hex_conferido and closes it: as envia_hex.
 int envia_hex_aberto(const char* path, ArquivoHex& h);
 
+// The key that started the upload from the terminal (its echo is shown
+// before the file's first byte goes), or -1.
+extern int tecla_do_envio;
+
 // Sends the file line by line (whole lines of up to 600 characters before
 // the line end), every character echo-checked, and shows the device's three
 // answer characters after each line. Stops after the answered end-of-file

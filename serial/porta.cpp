@@ -7,6 +7,7 @@
 
 plat::Porta hcom = plat::porta_invalida;
 int taxa_da_linha = 9600;
+const char* nome_da_porta = "";
 
 namespace {
 
@@ -43,5 +44,6 @@ plat::Porta AbreComm(const char* nome, int baud) {
     return plat::porta_invalida;  // the port stays open, unused, until exit
   }
   taxa_da_linha = baud;
+  nome_da_porta = nome;
   return p;
 }

@@ -1,5 +1,6 @@
 #include "serial/troca.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -21,13 +22,16 @@ constexpr int caracteres_de_silencio = 3;
 // The most of a board's answer met while a record's echo is awaited.
 constexpr int resposta_maxima = 64;
 
-int resposta_vista = 0;       // answer bytes met in this record
-bool retem_resposta = false;  // held for mostra_resposta, or shown as they come
+// The most of the reply drain, for a board that never stops talking.
+constexpr std::int64_t dreno_maximo_us = 2'000'000;
+constexpr int ctrl_x = 0x18;  // leave
+
+int resposta_vista = 0;                 // answer bytes met in this record or line end
+int resposta_limite = resposta_maxima;  // and how many of them may be
+bool retem_resposta = false;            // held for mostra_resposta, or shown as they come
 unsigned char resposta[resposta_maxima];
 int resposta_retida = 0;
-
-// Whole milliseconds, rounded up, so a wait never ends before its instant.
-int em_ms(std::int64_t us) { return static_cast<int>((us + 999) / 1000); }
+int tecla_guardada = -1;  // a key typed during a reply drain, for the terminal
 
 // One character on the line, start and stop bits included.
 std::int64_t tempo_de_caractere_us() { return 10'000'000 / taxa_da_linha; }
@@ -51,7 +55,7 @@ int espera_desde(std::int64_t desde, int n) {
 int espera_eco_de(unsigned char c, std::int64_t desde) {
   for (;;) {
     int r = espera_desde(desde, polls_pelo_eco);
-    if (r < 0 || r == c || resposta_vista == resposta_maxima) return r;
+    if (r < 0 || r == c || resposta_vista == resposta_limite) return r;
     ++resposta_vista;
     if (retem_resposta) {
       resposta[resposta_retida++] = static_cast<unsigned char>(r);
@@ -98,6 +102,7 @@ int programa(const char* texto) {
 int programa_registro(const char* registro, bool retem) {
   resposta_vista = 0;
   resposta_retida = 0;
+  resposta_limite = resposta_maxima;
   retem_resposta = retem;
   for (int i = 0; registro[i] != '\0'; ++i) {
     if (envia_com_eco(static_cast<unsigned char>(registro[i]), true) < 0) return -1;
@@ -108,6 +113,22 @@ int programa_registro(const char* registro, bool retem) {
 int resposta_guardada(const unsigned char*& bytes) {
   bytes = resposta;
   return resposta_retida;
+}
+
+void espera_resposta_antecipada(int maximo) {
+  resposta_vista = 0;
+  resposta_retida = 0;
+  resposta_limite = maximo < resposta_maxima ? maximo : resposta_maxima;
+  retem_resposta = true;
+}
+
+int escreve_fim_de_linha(int c) { return envia_com_eco(c, true); }
+
+int toma_resposta(unsigned char* buf) {
+  int n = resposta_retida;
+  std::memcpy(buf, resposta, static_cast<std::size_t>(n));
+  resposta_retida = 0;
+  return n;
 }
 
 void mostra_resposta() {
@@ -145,29 +166,54 @@ bool mostra_ate(int fim) {
   return false;
 }
 
-void esperares() {
+namespace {
+
+// A key typed while the reply is drained is kept for the terminal, and the
+// keyboard left alone after it; Ctrl-X also ends the drain: false then.
+bool olha_teclado() {
+  if (tecla_guardada >= 0 || !plat::tecla_pronta()) return true;
+  tecla_guardada = plat::tecla_le();
+  return tecla_guardada != ctrl_x;
+}
+
+}  // namespace
+
+bool esperares() {
   mostra_adiado();
   unsigned char buf[bytes_por_leitura];
+  const std::int64_t fim = plat::agora_us() + dreno_maximo_us;
   std::int64_t ultimo = plat::agora_us();  // when the line last brought bytes
   for (int passada = 0; passada < passadas_da_resposta; ++passada) {
     int lidos = 0;
     do {
       plat::dorme_ms(pausa_da_resposta_ms);
+      if (!olha_teclado()) return false;
       lidos = plat::porta_le(hcom, buf, bytes_por_leitura);
       mostra_bytes(buf, static_cast<std::size_t>(lidos));
       if (lidos > 0) ultimo = plat::agora_us();
+      if (plat::agora_us() >= fim) return true;
     } while (lidos == bytes_por_leitura);
   }
   // On a slow line the reply is still coming: it has ended once the line has
   // been quiet for a few character times (at 9600 and above the passes
   // already were).
   const std::int64_t silencio_us = caracteres_de_silencio * tempo_de_caractere_us();
-  for (std::int64_t falta; (falta = ultimo + silencio_us - plat::agora_us()) > 0;) {
-    if ((plat::aguarda(hcom, plat::ev_linha, em_ms(falta)) & plat::ev_linha) == 0) return;
-    int lidos = plat::porta_le(hcom, buf, bytes_por_leitura);
+  for (std::int64_t falta; (falta = std::min(ultimo + silencio_us, fim) - plat::agora_us()) > 0;) {
+    unsigned eventos = plat::ev_linha | (tecla_guardada < 0 ? plat::ev_tecla : 0U);
+    unsigned achou = plat::aguarda(hcom, eventos, plat::em_ms(falta));
+    if ((achou & plat::ev_tecla) != 0 && !olha_teclado()) return false;
+    if ((achou & (plat::ev_linha | plat::ev_tecla)) == 0) return true;
+    int lidos = plat::porta_le_disponivel(hcom, buf, bytes_por_leitura);
     mostra_bytes(buf, static_cast<std::size_t>(lidos));
     if (lidos > 0) ultimo = plat::agora_us();
   }
+  return true;
+}
+
+int toma_tecla_guardada() {
+  int tecla = tecla_guardada;
+  tecla_guardada = -1;
+  return tecla;
 }
 
 namespace {
@@ -182,29 +228,33 @@ bool aguarda_byte(std::int64_t prazo) {
     if (plat::interrompido()) return false;
     std::int64_t falta = prazo - plat::agora_us();
     if (falta <= 0) return false;
-    int ms = static_cast<int>((falta + us_por_ms - 1) / us_por_ms);
-    unsigned ev = plat::aguarda(hcom, plat::ev_linha, ms);
+    unsigned ev = plat::aguarda(hcom, plat::ev_linha, plat::em_ms(falta));
     if ((ev & plat::ev_perdida) != 0) return false;
     if ((ev & plat::ev_linha) != 0) return true;
   }
 }
 
-// Shows echoes as escreve_ser does: every byte but 0x00.
-void mostra_ecos(const unsigned char* buf, int n) {
-  int inicio = 0;
-  for (int i = 0; i <= n; ++i) {
-    if (i < n && buf[i] != 0) continue;
-    if (i > inicio) mostra_bytes(buf + inicio, static_cast<std::size_t>(i - inicio));
-    inicio = i + 1;
-  }
+// What a port adds to each echo's way there and back beyond the line's own
+// character times (a network port's round trip): nothing on a local line.
+std::int64_t atraso_da_porta_us() { return 0; }
+
+// The first echo of a whole line comes once its byte has crossed the line
+// twice (there and back); each next one a character time after the one
+// before. Both on top of the 50 ms an echo may take.
+std::int64_t prazo_do_primeiro_eco_us() {
+  return prazo_do_eco_ms * us_por_ms + 2 * tempo_de_caractere_us() + atraso_da_porta_us();
+}
+std::int64_t prazo_do_eco_seguinte_us() {
+  return prazo_do_eco_ms * us_por_ms + tempo_de_caractere_us() + atraso_da_porta_us();
 }
 
-// The first of the n echoes that differs from its byte, or n.
-int primeiro_diferente(const unsigned char* ecos, const char* texto, int n) {
-  for (int i = 0; i < n; ++i) {
-    if (ecos[i] != static_cast<unsigned char>(texto[i])) return i;
-  }
-  return n;
+// Holds a byte of an answer that came before its line's last echoes; false
+// once the answer is whole.
+bool guarda_resposta(unsigned char c) {
+  if (!retem_resposta || resposta_vista >= resposta_limite) return false;
+  ++resposta_vista;
+  resposta[resposta_retida++] = c;
+  return true;
 }
 
 }  // namespace
@@ -219,27 +269,36 @@ int espera_ms(int ms) {
   }
 }
 
-int envia_linha_inteira(const char* texto, int n, bool confere, int& eco) {
+int envia_linha_inteira(const char* texto, int n, int registro, bool confere, int& eco) {
   mostra_adiado();
   eco = -1;
   int escritos = plat::porta_escreve(hcom, reinterpret_cast<const unsigned char*>(texto), n);
-  std::int64_t prazo = plat::agora_us() + prazo_do_eco_ms * us_por_ms;
-  unsigned char ecos[bytes_disponiveis_por_leitura];
+  std::int64_t prazo = plat::agora_us() + prazo_do_primeiro_eco_us();
+  unsigned char lidos_buf[bytes_disponiveis_por_leitura];
+  unsigned char ecos[bytes_disponiveis_por_leitura];  // what is shown of them
   int vindos = 0;
   while (vindos < escritos) {
-    int lidos = plat::porta_le_disponivel(hcom, ecos, escritos - vindos);
+    // Never more than the echoes still due: what follows them is the answer.
+    int lidos = plat::porta_le_disponivel(hcom, lidos_buf, escritos - vindos);
     if (lidos <= 0) {
       if (!aguarda_byte(prazo)) return vindos + 1;
       continue;
     }
-    int certos = confere ? primeiro_diferente(ecos, texto + vindos, lidos) : lidos;
-    mostra_ecos(ecos, certos < lidos ? certos + 1 : lidos);
-    if (certos < lidos) {
-      eco = ecos[certos];
-      return vindos + certos + 1;
+    int mostrar = 0;
+    for (int i = 0; i < lidos; ++i) {
+      unsigned char c = lidos_buf[i];
+      bool certo = !confere || c == static_cast<unsigned char>(texto[vindos]);
+      if (!certo && vindos >= registro && guarda_resposta(c)) continue;
+      if (c != 0) ecos[mostrar++] = c;  // shown as escreve_ser shows them
+      if (!certo) {
+        mostra_bytes(ecos, static_cast<std::size_t>(mostrar));
+        eco = c;
+        return vindos + 1;
+      }
+      ++vindos;
     }
-    vindos += lidos;
-    prazo = plat::agora_us() + prazo_do_eco_ms * us_por_ms;
+    mostra_bytes(ecos, static_cast<std::size_t>(mostrar));
+    prazo = plat::agora_us() + prazo_do_eco_seguinte_us();
   }
   return escritos < n ? escritos + 1 : 0;
 }

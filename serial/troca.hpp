@@ -29,6 +29,23 @@ void mostra_resposta();
 // bytes in `bytes`.
 int resposta_guardada(const unsigned char*& bytes);
 
+// An upload's line: a board that acts on a record once it is whole (by its
+// count, or after a pause) answers before the echoes of its line end. From
+// here on, until the next call, a byte that differs from the awaited echo of
+// a line end (escreve_fim_de_linha, or envia_linha_inteira past `registro`)
+// is held as the answer, up to `maximo` bytes, and the echo awaited again.
+void espera_resposta_antecipada(int maximo);
+
+// escreve_ser for a byte of a line's end, whose record is already whole:
+// what comes before its echo is held as espera_resposta_antecipada says (the
+// budget counted afresh from each such byte). Once the answer is whole, any
+// byte counts as the echo.
+int escreve_fim_de_linha(int c);
+
+// Copies the answer held so far into buf (at most the `maximo` given to
+// espera_resposta_antecipada), forgets it, and returns how many bytes.
+int toma_resposta(unsigned char* buf);
+
 // Shows the bytes waiting on the line, up to 4 KiB, with one read and one
 // write, without waiting. Returns how many there were.
 int mostra_disponivel();
@@ -44,8 +61,14 @@ bool mostra_ate(int fim);
 
 // Copies the device's reply to the console: ten passes of a 10 ms pause and
 // a read of up to 20 bytes, a pass going on while its reads come back full;
-// then on until the line has been quiet for three character times.
-void esperares();
+// then on until the line has been quiet for three character times. Never
+// more than 2 s, for a board that never stops. A key typed meanwhile is
+// kept for toma_tecla_guardada (the keyboard is left alone after one);
+// Ctrl-X also ends the drain at once: false then.
+bool esperares();
+
+// The key typed during a reply drain, once, or -1.
+int toma_tecla_guardada();
 
 // Waits up to ms milliseconds for one byte, blocking on the port (no fixed
 // pauses). Returns the byte (0..255), or -1 when none came or the wait was
@@ -53,10 +76,13 @@ void esperares();
 int espera_ms(int ms);
 
 // Writes the n bytes of texto whole, then reads their echoes as they come:
-// the first within 50 ms of the write, each next within 50 ms of the one
-// before. The echoes are shown as escreve_ser shows them (0x00 is not). With
-// `confere`, an echo that differs from its byte stops the reading. Returns 0,
+// the first within 50 ms and two character times of the write, each next
+// within 50 ms and one character time of the one before. The echoes are
+// shown as escreve_ser shows them (0x00 is not). With `confere`, an echo that
+// differs from its byte stops the reading, except that past the first
+// `registro` echoes (the record whole, its line end on the way) it may be the
+// start of the answer, held as espera_resposta_antecipada says. Returns 0,
 // or the position (from 1) of the character whose echo did not come (eco is
-// then -1) or differed (eco is the byte that came). An interruption stops the
-// reading as a missing echo does.
-int envia_linha_inteira(const char* texto, int n, bool confere, int& eco);
+// then -1) or differed (eco is the byte that came). An interruption stops
+// the reading as a missing echo does.
+int envia_linha_inteira(const char* texto, int n, int registro, bool confere, int& eco);

@@ -208,7 +208,7 @@ TEST_F(BatchTest, ExitStatusSaysHowTheUploadEnded) {
       {"silent board", {"--silent"}, kProgram, 3, "xagterm: prog.hex: linha 1, caractere 1 sem eco\n"},
       {"board that echoes but never answers", {"--no-answer"}, kProgram, 3,
        "xagterm: prog.hex: linha 1 sem resposta\n"},
-      {"line hung up mid-upload", {"--hangup-after", "20"}, kProgram, 3, "xagterm: prog.hex: linha "},
+      {"line hung up mid-upload", {"--hangup-after", "20"}, kProgram, 3, "xagterm: linha perdida: "},
       {"no end record", {}, no_end, 4,
        "xagterm: prog.hex: fim do arquivo sem registro 01 (0 linhas enviadas)\n"},
   };

@@ -435,5 +435,27 @@ TEST_F(UploadTest, CtrlCMidUploadSaysWhereItStopped) {
   EXPECT_EQ(sent, line - 1);
 }
 
+
+// On a real line's time the board answers a whole record after 20 ms of
+// quiet, before the echo of its line end: at 600 baud in step (before the
+// LF's echo), at 300 with --fast (before the CR's); --fast's budgets grow
+// with the character time. The screen is as from a board that echoes first.
+// (In step at 300 the echo's 67 ms leave too little of its budget for a
+// loaded machine.)
+TEST_F(UploadTest, SlowLinesInStepAndWithFast) {
+  if (kXagsim.empty()) GTEST_SKIP() << "xagsim is not built";
+  const std::string text = file.lines[2] + "\n" + end_record() + "\n";
+  write_file(dir.file("prog.hex"), text);
+  const std::pair<const char*, const char*> cases[] = {{"600", ""}, {"300", "--fast"}, {"4800", "--fast"}};
+  for (const auto& [baud, fast] : cases) {
+    SCOPED_TRACE(std::string(baud) + " " + fast);
+    std::vector<std::string> args{"{port}", std::string("b=") + baud, "prog.hex", "--batch"};
+    if (*fast != '\0') args.push_back(fast);
+    EXPECT_EQ(run_to_end({"--wire"}, args), 0) << term->errors();
+    EXPECT_EQ(term->errors(), "xagterm: prog.hex: 2 linhas enviadas\n");
+    EXPECT_EQ(printable(after_banner()), printable(crlf(file.lines[2] + "\n.\r\n" + end_record() + "\n.\r\n")));
+  }
+}
+
 }  // namespace
 }  // namespace e2e

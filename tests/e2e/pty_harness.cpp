@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -274,6 +275,11 @@ Program::Program(std::vector<std::string> argv) : console_(cooked_terminal()) {
 }
 
 void Program::start(const Launch& launch) {
+  // The console is never anyone's port: an xagterm of another test that is
+  // trying a /dev/pts path again after its line went away (the same number
+  // may be handed to this console) finds it locked, as a port another
+  // xagterm holds, instead of setting it raw under this test.
+  ::flock(console_.slave(), LOCK_EX | LOCK_NB);
   initial_ = console_.settings();
   int err_pipe[2];
   if (::pipe2(err_pipe, O_CLOEXEC) != 0) fail("pipe2");

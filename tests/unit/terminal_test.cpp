@@ -3,6 +3,7 @@
 #include <string>
 
 #include "frontend/terminal.hpp"
+#include "programming/upload.hpp"
 #include "tests/fake/fake.hpp"
 #include "tests/unit/apoio.hpp"
 
@@ -96,14 +97,33 @@ TEST_F(Terminal, TheEchoOfCtrlUAfterAFailedOpenIsShownAndStartsNothing) {
   EXPECT_EQ(fake::enviados(), "\x15");
 }
 
-TEST_F(Terminal, CtrlUUploadTakesTheWaitingEchoOfItsOwnKey) {
-  ArquivoTemporario f("p.hex", ":00000001FF\n");
-  fake::dispositivo_eco(10, ".\r\n");
-  fake::teclas("\x15" + f.caminho() + "\n");
-  EXPECT_FALSE(corre());
-  // The 0x15 echo stands for the ':' echo; every later echo is one behind.
-  EXPECT_EQ(fake::enviados(), "\x15:00000001FF\n");
-  EXPECT_EQ(saida, "Envia arquivo hex.\nNome do arquivo=\x15:00000001FF\n.\r\n");
+// The echo of Ctrl-U, early or late (a slow line, keys piped in), is shown
+// before the file's first byte goes, not taken as the echo of its ':'.
+TEST_F(Terminal, CtrlUUploadShowsTheEchoOfItsOwnKeyFirst) {
+  for (fake::Micros atraso : {10, 60'000}) {
+    fake::reinicia();
+    modo_envio.confere_eco = true;
+    ArquivoTemporario f("p.hex", ":00000001FF\n");
+    fake::dispositivo([atraso](unsigned char c) {
+      fake::chega(std::string(1, static_cast<char>(c)), fake::agora() + (c == 0x15 ? atraso : 10));
+      if (c == '\n') fake::chega(".\r\n", fake::agora() + 10);
+    });
+    fake::teclas("\x15" + f.caminho() + "\n");
+    EXPECT_FALSE(corre());
+    modo_envio = ModoEnvio{};
+    EXPECT_EQ(fake::enviados(), "\x15:00000001FF\n");
+    EXPECT_EQ(saida, "Envia arquivo hex.\nNome do arquivo=\x15:00000001FF\n.\r\n");
+  }
+}
+
+// Ctrl-X while the menu drains a reply ends the action there, and the
+// terminal takes it as typed to it.
+TEST_F(Terminal, CtrlXDuringTheMenusReplyDrainLeaves) {
+  fake::dispositivo_eco();
+  fake::teclas("\x06S");
+  fake::teclas("\x18", 50'000);
+  EXPECT_TRUE(corre());
+  EXPECT_EQ(fake::enviados(), "\x06" "f:010000830478\x18");
 }
 
 // --- a line that goes away, and one that stops taking bytes -----------------

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "saida/saida.hpp"
+#include "serial/porta.hpp"
 #include "serial/troca.hpp"
 #include "tests/fake/fake.hpp"
 #include "tests/unit/apoio.hpp"
@@ -152,4 +153,80 @@ TEST_F(Troca, EsperaresCopiesAReplyThatArrivesLater) {
   esperares();
   EXPECT_EQ(saida.texto(), "OK\r\n");
   EXPECT_EQ(fake::leituras(), 10);
+}
+
+TEST_F(Troca, ARecordHoldsAtMost64AnswerBytesThenTakesAnyByteAsItsEcho) {
+  fake::chega(std::string(70, 'x'), 10);
+  Captura saida(stdout);
+  EXPECT_EQ(programa_registro("A", true), 0);
+  unsigned char resto[8];
+  EXPECT_EQ(plat::porta_le_disponivel(hcom, resto, 8), 5);
+}
+
+const int taxas[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// A whole line's first echo is due 50 ms and two character times after the
+// write, each next one 50 ms and one character time after the one before;
+// the wait ends on a whole millisecond, so 1 ms later is too late.
+TEST_F(Troca, WholeLineEchoBudgetsAddTheLinesCharacterTimes) {
+  for (int taxa : taxas) {
+    const fake::Micros c = 10'000'000 / taxa, primeiro = 50'000 + 2 * c, seguinte = 50'000 + c;
+    const fake::Micros casos[][3] = {{primeiro, seguinte, 0}, {primeiro + 1000, 10, 1}, {10, seguinte + 1000, 2}};
+    for (auto [a, b, falta] : casos) {
+      SCOPED_TRACE(std::to_string(taxa) + " " + std::to_string(a) + " " + std::to_string(b));
+      fake::reinicia();
+      taxa_da_linha = taxa;
+      fake::chega("a", a);
+      fake::chega("b", a + b);
+      int eco = 0;
+      Captura saida(stdout);
+      EXPECT_EQ(envia_linha_inteira("ab", 2, 2, true, eco), falta);
+    }
+  }
+}
+
+TEST_F(Troca, WholeLineComparesEveryEchoOfARead) {
+  for (int errado = 0; errado < 3; ++errado) {
+    fake::reinicia();
+    std::string ecos = "abc";
+    ecos[errado] = 'X';
+    fake::chega(ecos, 10);
+    int eco = 0;
+    Captura saida(stdout);
+    EXPECT_EQ(envia_linha_inteira("abc", 3, 3, true, eco), errado + 1);
+    EXPECT_EQ(eco, 'X');
+  }
+}
+
+// After its ten passes (the last read ends at 110 ms) the reply drain waits
+// until the line has been quiet for three character times.
+TEST_F(Troca, EsperaresWaitsThreeQuietCharacterTimesAfterItsPasses) {
+  for (int taxa : taxas) {
+    const fake::Micros silencio = 3 * (10'000'000 / taxa);
+    for (fake::Micros depois : {silencio, silencio + 1000}) {
+      SCOPED_TRACE(std::to_string(taxa) + " " + std::to_string(depois));
+      fake::reinicia();
+      taxa_da_linha = taxa;
+      fake::chega("a", 109'500);
+      fake::chega("b", 110'000 + depois);
+      Captura saida(stdout);
+      EXPECT_TRUE(esperares());
+      EXPECT_EQ(saida.texto(), depois == silencio ? "ab" : "a");
+    }
+  }
+}
+
+// A board that never stops talking is drained for 2 s; Ctrl-X ends the drain
+// at once; another key is kept for the terminal, and the drain goes on.
+TEST_F(Troca, EsperaresLastsAtMostTwoSecondsAndEndsOnCtrlX) {
+  for (char tecla : {'\0', '\x18', 'k'}) {
+    fake::reinicia();
+    taxa_da_linha = 300;
+    for (fake::Micros t = 0; t <= 3'000'000; t += 5000) fake::chega("s", t);
+    if (tecla != '\0') fake::teclas(std::string(1, tecla), 500'000);
+    Captura saida(stdout);
+    EXPECT_EQ(esperares(), tecla != '\x18');
+    EXPECT_EQ(fake::agora(), tecla == '\x18' ? 500'000 : 2'000'000);
+    EXPECT_EQ(toma_tecla_guardada(), tecla == '\0' ? -1 : tecla);
+  }
 }

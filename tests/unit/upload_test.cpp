@@ -6,6 +6,7 @@
 
 #include "platform/plataforma.hpp"
 #include "programming/upload.hpp"
+#include "serial/porta.hpp"
 #include "tests/fake/fake.hpp"
 #include "tests/unit/apoio.hpp"
 
@@ -18,7 +19,11 @@ const std::string zero04 = ":020000040000FA\r\n";
 
 class Upload : public ::testing::Test {
  protected:
-  void SetUp() override { fake::reinicia(); }
+  void SetUp() override {
+    fake::reinicia();
+    modo_envio = ModoEnvio{};
+  }
+  void TearDown() override { modo_envio = ModoEnvio{}; }
 };
 
 // Echoes every byte and answers ".\r\n" after each line feed.
@@ -219,6 +224,91 @@ TEST_F(Upload, TheFileSentIsTheFileCheckedAndNeverTheLog) {
   modo_envio = ModoEnvio{};
   EXPECT_EQ(fake::enviados(), dados1 + fim);
   if (erro) GTEST_SKIP() << "an open file cannot be replaced here: " << erro.message();
+}
+
+// Echoes each byte of the end record, answering `resposta` before the echo
+// of its character `antes` (13: after the line feed's echo, as ever).
+void placa_que_responde_antes(int antes, std::string resposta) {
+  fake::dispositivo([antes, resposta, n = 0](unsigned char c) mutable {
+    if (n == antes) fake::chega(resposta, fake::agora() + 20);
+    fake::chega(std::string(1, static_cast<char>(c)), fake::agora() + 20);
+    if (++n == 13 && antes == 13) fake::chega(resposta, fake::agora() + 20);
+  });
+}
+
+// Once the record is whole, what differs from the line end's echo starts the
+// answer: up to its three characters, shown after the echoes, as from a
+// board that echoes first.
+TEST_F(Upload, AnAnswerBeforeTheLineEndsEchoIsTakenAsTheAnswer) {
+  const struct {
+    int antes;
+    std::string resposta;
+    int status;
+    std::string relato;
+  } casos[] = {
+      {13, ".\r\n", 0, "1 linhas enviadas"},
+      {12, ".\r\n", 0, "1 linhas enviadas"},
+      {11, ".\r\n", 0, "1 linhas enviadas"},
+      {10, ".\r\n", 2, "linha 1, caractere 11: eco 0x2E em vez de 0x46"},
+      {12, "ab\rd", 2, "linha 1, caractere 13: eco 0x64 em vez de 0x0A"},
+  };
+  for (bool rapido : {false, true}) {
+    for (const auto& c : casos) {
+      SCOPED_TRACE(std::to_string(rapido) + " " + std::to_string(c.antes) + " " + c.resposta);
+      fake::reinicia();
+      modo_envio = ModoEnvio{.confere_eco = true, .rapido = rapido, .julga_resposta = true, .resposta = {'.', '\r', '\n'}};
+      ArquivoTemporario f("p.hex", fim);
+      placa_que_responde_antes(c.antes, c.resposta);
+      Captura saida(stdout);
+      Captura erro(stderr);
+      EXPECT_EQ(envia_hex(f.caminho().c_str()), c.status);
+      EXPECT_EQ(erro.texto(), "xagterm: " + f.caminho() + ": " + c.relato + "\n");
+      if (c.status == 0) {
+        EXPECT_EQ(saida.texto(), fim + ".\r\n");
+      }
+    }
+  }
+}
+
+// A line that goes away mid-line, or before its answer, is said as lost.
+TEST_F(Upload, ALostLineEndsTheUploadSayingSo) {
+  nome_da_porta = "ttyUSB0";
+  for (bool rapido : {false, true}) {
+    for (int depois : {5, 13}) {
+      fake::reinicia();
+      modo_envio.rapido = rapido;
+      ArquivoTemporario f("p.hex", dados1 + fim);
+      fake::dispositivo([depois, n = 0](unsigned char c) mutable {
+        fake::chega(std::string(1, static_cast<char>(c)), fake::agora() + 10);
+        if (++n == depois) fake::perde_linha(fake::agora() + 15);
+      });
+      Captura saida(stdout);
+      Captura erro(stderr);
+      EXPECT_EQ(envia_hex(f.caminho().c_str()), 2);
+      EXPECT_EQ(erro.texto(), "xagterm: linha perdida: ttyUSB0\n");
+    }
+  }
+}
+
+// Ctrl-C once line 1's whole answer is in: line 1 went, line 2 did not.
+TEST_F(Upload, CtrlCAfterAWholeAnswerCountsThatLineAsSent) {
+  for (bool rapido : {false, true}) {
+    fake::reinicia();
+    modo_envio.rapido = rapido;
+    ArquivoTemporario f("p.hex", dados1 + fim);
+    fake::dispositivo([](unsigned char c) {
+      fake::chega(std::string(1, static_cast<char>(c)), fake::agora() + 10);
+      if (c != '\n') return;
+      fake::chega(".\r", fake::agora() + 20);
+      fake::chega("\n", fake::agora() + 5000);  // with Ctrl-C
+      fake::interrompe(fake::agora() + 5000);
+    });
+    Captura saida(stdout);
+    Captura erro(stderr);
+    EXPECT_THROW(envia_hex(f.caminho().c_str()), fake::Interrompido);
+    EXPECT_EQ(erro.texto(), "xagterm: " + f.caminho() + ": interrompido na linha 2 (1 linhas enviadas)\n");
+    EXPECT_EQ(fake::enviados(), dados1);
+  }
 }
 
 TEST_F(Upload, FileThatCannotBeOpenedIsReportedWithTheSystemsText) {
