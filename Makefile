@@ -72,7 +72,7 @@ fuzz: fuzz-build
 
 # clang-tidy over the program's own code with the checked-in .clang-tidy;
 # any finding fails.
-TIDY_FILES = $(wildcard frontend/*.cpp saida/*.cpp serial/*.cpp programming/*.cpp platform/posix/*.cpp sim/*.cpp)
+TIDY_FILES = $(wildcard frontend/*.cpp saida/*.cpp serial/*.cpp programming/*.cpp platform/linux/*.cpp sim/*.cpp)
 
 tidy:
 	cmake -S . -B build/tidy -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_EXPORT_COMPILE_COMMANDS=ON >/dev/null

@@ -26,6 +26,9 @@ HANDLE sem_porta_de_conclusao(HANDLE e);
 // Win32 layer costs round trips to the wineserver that ntdll's does not.
 FARPROC ntdll_do_wine(const char* nome);
 
+// The fine timer period, if asked for, given back at once (at every exit).
+void devolve_periodo();
+
 // A port call on p failed with `erro`. The line counts as lost (for good,
 // until the port is opened again) when the error is not our own cancellation
 // and the probe of the port (ClearCommError) fails too. True when lost.

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/posix/nome_porta.hpp"
+#include "platform/linux/linux.hpp"
 
 namespace {
 

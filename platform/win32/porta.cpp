@@ -97,7 +97,6 @@ constexpr DWORD mascara = EV_RXCHAR | EV_TXEMPTY;
 constexpr DWORD tempo_leitura_ms = 1;     // a read returns after 1 ms with whatever came
 constexpr DWORD prazo_escrita_ms = 2000;  // the line took nothing for this long: give up
 constexpr DWORD folga_leitura_ms = 1000;  // a 1 ms read that has not ended by then never will
-constexpr char prefixo_dispositivo[] = "\\\\.\\";
 
 int ultimo_erro = 0;
 
@@ -193,16 +192,6 @@ int errno_da_porta(DWORD erro) {
   return win32::errno_de(erro);
 }
 
-// COM10 and up exist only under \\.\: every name goes through it.
-bool caminho_da_porta(const char* nome, char* buf, std::size_t tamanho) {
-  std::size_t n = std::strlen(nome);
-  std::size_t p = std::strncmp(nome, prefixo_dispositivo, 4) == 0 ? 0 : 4;
-  if (p + n + 1 > tamanho) return false;
-  std::memcpy(buf, prefixo_dispositivo, p);
-  std::memcpy(buf + p, nome, n + 1);
-  return true;
-}
-
 // One overlapped write, waited for up to `limite_ms`; `n` is how many bytes
 // it took by then. False when the line is lost.
 bool escreve_uma_vez(Porta p, const unsigned char* buf, int quantos, DWORD limite_ms, DWORD& n) {
@@ -234,7 +223,7 @@ bool termina_escrita_pendente(Porta p, DWORD limite_ms) {
 
 Porta porta_abre(const char* nome) {
   char caminho[300];
-  if (!caminho_da_porta(nome, caminho, sizeof caminho)) {
+  if (!porta_caminho(nome, caminho, sizeof caminho)) {
     ultimo_erro = ENOENT;
     return porta_invalida;
   }

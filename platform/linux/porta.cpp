@@ -1,4 +1,4 @@
-// The serial port on POSIX: a tty file descriptor in raw mode, kept
+// The serial port on Linux: a tty file descriptor in raw mode, kept
 // non-blocking; every wait is a poll with a deadline.
 #include <fcntl.h>
 #include <poll.h>
@@ -14,10 +14,8 @@
 #include <ctime>
 
 #include "platform/plataforma.hpp"
-#include "platform/posix/baud_linux.hpp"
-#include "platform/posix/nome_porta.hpp"
-#include "platform/posix/porta_posix.hpp"
-#include "platform/posix/relogio_posix.hpp"
+#include "platform/linux/baud.hpp"
+#include "platform/linux/linux.hpp"
 
 namespace plat {
 

@@ -1,8 +1,6 @@
-// The process on Windows. The 1 ms timer period (timeBeginPeriod) raises the
-// whole machine's timer rate, so it is asked for only while an exchange
-// paced by 1 ms pauses runs (temporizador_fino), and given back when it ends
-// and on every way out: a return from main, exit(), and the console's
-// Ctrl-C, Ctrl-Break and close. Nothing else is needed: the port is opened
+// The process on Windows. The fine timer period (relogio.cpp) is given back
+// on every way out: a return from main, exit(), and the console's Ctrl-C,
+// Ctrl-Break and close. Nothing else is needed: the port is opened
 // with CreateFileA, which can never take the place of a standard stream, and
 // a reader of standard output that goes away makes the write fail (EPIPE).
 // Bytes written to a console through the runtime (the line's bytes) are
@@ -18,35 +16,17 @@
 
 #include "platform/win32/win32.hpp"
 
-#include <timeapi.h>
-
 namespace plat {
 
 namespace {
 
-constexpr UINT periodo_ms = 1;
-
-volatile LONG pedidos = 0;  // temporizador_fino(true) not yet matched
-
-void devolve_periodo() {
-  if (InterlockedExchange(&pedidos, 0) > 0) timeEndPeriod(periodo_ms);
-}
-
 // The console's default handling still ends the process: FALSE passes it on.
 BOOL WINAPI ao_controle(DWORD) {
-  devolve_periodo();
+  win32::devolve_periodo();
   return FALSE;
 }
 
 }  // namespace
-
-void temporizador_fino(bool liga) {
-  if (liga) {
-    if (InterlockedIncrement(&pedidos) == 1) timeBeginPeriod(periodo_ms);
-  } else if (pedidos > 0 && InterlockedDecrement(&pedidos) == 0) {
-    timeEndPeriod(periodo_ms);
-  }
-}
 
 void processo_inicia() {
   if (UINT pagina = GetConsoleOutputCP(); pagina != 0) {
@@ -54,7 +34,7 @@ void processo_inicia() {
     std::snprintf(nome, sizeof nome, ".%u", pagina);
     std::setlocale(LC_CTYPE, nome);  // stays "C" where the runtime knows no such code page
   }
-  std::atexit(devolve_periodo);
+  std::atexit(win32::devolve_periodo);
   SetConsoleCtrlHandler(ao_controle, TRUE);
 }
 

@@ -1,4 +1,5 @@
-#include "platform/posix/nome_porta.hpp"
+// How a port argument names a serial device on Linux.
+#include "platform/linux/linux.hpp"
 
 #include <sys/stat.h>
 
@@ -45,7 +46,7 @@ bool em_dev(const char* nome, char* buf, std::size_t tamanho) {
 
 bool caminho_da_porta(const char* nome, char* buf, std::size_t tamanho) {
   if (std::strncmp(nome, "/dev/", 5) == 0) return copia(nome, buf, tamanho);
-  const char* com = std::strncmp(nome, "\\\\.\\", 4) == 0 ? nome + 4 : nome;  // \\.\COMn, as Windows writes it
+  const char* com = sob_prefixo_dispositivo(nome) ? nome + 4 : nome;  // \\.\COMn, as Windows writes it
   if (std::strncmp(com, "COM", 3) == 0 || std::strncmp(com, "com", 3) == 0) {
     int n = 0;
     if (!numero_com(com + 3, n)) return false;

@@ -1,0 +1,105 @@
+// Files on Windows: a hex file to read, the --log file, and telling two
+// names of one file apart.
+#include <fcntl.h>
+#include <io.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/win32/win32.hpp"
+
+namespace plat {
+
+namespace {
+
+bool identidade(const char* nome, BY_HANDLE_FILE_INFORMATION& info) {
+  // Names under \\.\ are devices and pipes: never a file on disk, and never
+  // opened here just to look at them.
+  if (sob_prefixo_dispositivo(nome)) return false;
+  HANDLE h = CreateFileA(nome, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  return ok;
+}
+
+}  // namespace
+
+namespace win32 {
+
+int errno_de(DWORD erro) {
+  switch (erro) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH: return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return EACCES;
+    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
+    case ERROR_DISK_FULL: return ENOSPC;
+    default: return EIO;
+  }
+}
+
+std::FILE* arquivo_de_disco(HANDLE h, int modo_fd, const char* modo, bool& nao_comum) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  bool disco = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0;
+  if (!disco || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    CloseHandle(h);
+    nao_comum = !disco;
+    errno = disco ? EISDIR : 0;
+    return nullptr;
+  }
+  int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(h), modo_fd);
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  std::FILE* f = _fdopen(fd, modo);
+  if (f == nullptr) _close(fd);
+  return f;
+}
+
+}  // namespace win32
+
+std::FILE* arquivo_abre(const char* caminho, bool& nao_comum) {
+  nao_comum = false;
+  // FILE_FLAG_BACKUP_SEMANTICS lets a folder open, so it can be told apart.
+  HANDLE h = CreateFileA(caminho, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    errno = win32::errno_de(GetLastError());
+    return nullptr;
+  }
+  return win32::arquivo_de_disco(h, _O_RDONLY | _O_BINARY, "rb", nao_comum);
+}
+
+std::FILE* arquivo_acrescenta(const char* caminho, bool& nao_comum) {
+  nao_comum = false;
+  if (sob_prefixo_dispositivo(caminho)) {
+    nao_comum = true;
+    errno = 0;
+    return nullptr;
+  }
+  HANDLE h = CreateFileA(caminho, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD erro = GetLastError();
+    DWORD atributos = GetFileAttributesA(caminho);
+    bool pasta = atributos != INVALID_FILE_ATTRIBUTES && (atributos & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    errno = pasta ? EISDIR : win32::errno_de(erro);
+    return nullptr;
+  }
+  return win32::arquivo_de_disco(h, _O_WRONLY | _O_APPEND | _O_BINARY, "ab", nao_comum);
+}
+
+bool mesmo_arquivo(const char* a, const char* b) {
+  BY_HANDLE_FILE_INFORMATION ia{};
+  BY_HANDLE_FILE_INFORMATION ib{};
+  return identidade(a, ia) && identidade(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+}  // namespace plat
