@@ -22,15 +22,7 @@ constexpr DWORD passo_maximo_ms = 16;
 
 enum class Fila { vazia, com_bytes, perdida };
 
-struct EsperaDaLinha {
-  Porta porta = porta_invalida;
-  OVERLAPPED o{};
-  DWORD mascara = 0;
-  bool pendente = false;     // a WaitCommEvent is under way
-  int vazias = 0;            // it ended with no event, in a row
-};
-
-EsperaDaLinha espera;
+win32::EstadoDaPorta& aberta = win32::porta_aberta;
 
 Fila olha_fila(Porta p) {
   COMSTAT estado{};
@@ -42,42 +34,41 @@ Fila olha_fila(Porta p) {
   return estado.cbInQue > 0 ? Fila::com_bytes : Fila::vazia;
 }
 
-bool sem_eventos(Porta p) { return espera.porta == p && espera.vazias >= vazias_ate_desistir; }
+bool sem_eventos() { return aberta.vazias >= vazias_ate_desistir; }
 
 // The wait that ended: its mask says whether the port can be waited on.
 Fila termina_espera(Porta p) {
   DWORD n = 0;
-  espera.pendente = false;
-  bool terminou = win32::chamadas.resultado(alca(p), &espera.o, &n, FALSE) != 0;
+  aberta.esperando = false;
+  bool terminou = win32::chamadas.resultado(alca(p), &aberta.espera, &n, FALSE) != 0;
   if (!terminou && win32::falhou(p, GetLastError())) return Fila::perdida;
   // Ended with no event, or aborted (wine: the modem lines cannot be read).
-  espera.vazias = terminou && espera.mascara != 0 ? 0 : espera.vazias + 1;
+  aberta.vazias = terminou && aberta.mascara != 0 ? 0 : aberta.vazias + 1;
   return Fila::vazia;
 }
 
 // Starts a WaitCommEvent unless one is under way; its event is signalled
 // when it ends. False when the line is gone.
 bool arma(Porta p) {
-  if (espera.porta != p) espera = EsperaDaLinha{p};
-  if (espera.pendente) return true;
-  espera.o = OVERLAPPED{};
-  espera.o.hEvent = win32::evento(win32::evento_da_linha);
-  ResetEvent(espera.o.hEvent);
-  espera.mascara = 0;
-  if (win32::chamadas.espera_evento(alca(p), &espera.mascara, &espera.o)) {
-    espera.vazias = espera.mascara == 0 ? espera.vazias + 1 : 0;
-    SetEvent(espera.o.hEvent);  // ended at once: the queue is looked at again
+  if (aberta.esperando) return true;
+  aberta.espera = OVERLAPPED{};
+  aberta.espera.hEvent = win32::evento(win32::evento_da_linha);
+  ResetEvent(aberta.espera.hEvent);
+  aberta.mascara = 0;
+  if (win32::chamadas.espera_evento(alca(p), &aberta.mascara, &aberta.espera)) {
+    aberta.vazias = aberta.mascara == 0 ? aberta.vazias + 1 : 0;
+    SetEvent(aberta.espera.hEvent);  // ended at once: the queue is looked at again
     return true;
   }
   DWORD erro = GetLastError();
   if (erro == ERROR_IO_PENDING) {
-    espera.pendente = true;
+    aberta.esperando = true;
     return true;
   }
   // Failed at once: never a wait on an event that may not come. The port is
   // lost, or it is looked at instead.
-  espera.vazias = vazias_ate_desistir;
-  SetEvent(espera.o.hEvent);
+  aberta.vazias = vazias_ate_desistir;
+  SetEvent(aberta.espera.hEvent);
   return !win32::falhou(p, erro);
 }
 
@@ -107,10 +98,9 @@ namespace win32 {
 // Its WaitCommEvent was cancelled with the port's other operations: it is
 // seen to end before its OVERLAPPED can serve another.
 void espera_esquece(Porta p) {
-  if (espera.porta != p) return;
   DWORD n = 0;
-  if (espera.pendente) chamadas.resultado(alca(p), &espera.o, &n, TRUE);
-  espera = EsperaDaLinha{};
+  if (porta_aberta.esperando) chamadas.resultado(alca(p), &porta_aberta.espera, &n, TRUE);
+  porta_aberta.esperando = false;
 }
 
 }  // namespace win32
@@ -126,10 +116,10 @@ unsigned aguarda(Porta p, unsigned eventos, int ms) {
     if (falta == 0) return 0;
     HANDLE alcas[3];
     DWORD quantas = 0;
-    bool olhando = da_linha && sem_eventos(p);
+    bool olhando = da_linha && sem_eventos();
     if (da_linha && !olhando) {
       if (!arma(p)) return ev_perdida;
-      alcas[quantas++] = espera.o.hEvent;
+      alcas[quantas++] = aberta.espera.hEvent;
     }
     if ((eventos & ev_tecla) != 0 && win32::teclado() != nullptr) alcas[quantas++] = win32::teclado();
     HANDLE escrita = (eventos & ev_escrita) != 0 && p != porta_invalida ? win32::escrita_em_curso(p) : nullptr;
@@ -148,7 +138,7 @@ unsigned aguarda(Porta p, unsigned eventos, int ms) {
       continue;
     }
     DWORD w = WaitForMultipleObjects(quantas, alcas, FALSE, falta);
-    if (da_linha && !olhando && w == WAIT_OBJECT_0 && espera.pendente &&
+    if (da_linha && !olhando && w == WAIT_OBJECT_0 && aberta.esperando &&
         termina_espera(p) == Fila::perdida) {
       return ev_perdida;
     }

@@ -29,25 +29,14 @@ HANDLE sem_porta_de_conclusao(HANDLE e) {
   return reinterpret_cast<HANDLE>(reinterpret_cast<std::uintptr_t>(e) | 1U);
 }
 
-namespace {
+EstadoDaPorta porta_aberta;
 
-// The open port's own state: whether its line was found lost, and the write
-// porta_escreve_agora handed to the driver that has not ended yet (its bytes
-// kept here, where the driver reads them until it ends).
-struct EstadoDaPorta {
-  Porta porta = porta_invalida;
-  bool perdida = false;
-  bool pendente = false;
-  OVERLAPPED o{};
-  unsigned char bytes[256]{};
-};
-
-EstadoDaPorta estado;
-
-EstadoDaPorta& da(Porta p) {
-  if (estado.porta != p) estado = EstadoDaPorta{p};
-  return estado;
+void porta_comeca(Porta p) {
+  porta_aberta = EstadoDaPorta{};
+  porta_aberta.porta = p;
 }
+
+namespace {
 
 // The probe: a port whose state can still be read is still there.
 bool responde(Porta p) {
@@ -61,28 +50,25 @@ bool responde(Porta p) {
 bool falhou(Porta p, DWORD erro, bool cancelada_por_nos) {
   if (cancelada_por_nos && erro == ERROR_OPERATION_ABORTED) return false;
   if (responde(p)) return false;
-  da(p).perdida = true;
+  porta_aberta.perdida = true;
   return true;
 }
 
-bool perdida(Porta p) { return da(p).perdida; }
+bool perdida(Porta) { return porta_aberta.perdida; }
 
-HANDLE escrita_em_curso(Porta p) {
-  EstadoDaPorta& e = da(p);
-  return e.pendente ? evento(evento_escrita) : nullptr;
-}
+HANDLE escrita_em_curso(Porta) { return porta_aberta.escrevendo ? evento(evento_escrita) : nullptr; }
 
 bool escrita_livre(Porta p) {
-  EstadoDaPorta& e = da(p);
-  if (!e.pendente) return true;
+  EstadoDaPorta& e = porta_aberta;
+  if (!e.escrevendo) return true;
   DWORD n = 0;
-  if (chamadas.resultado(alca(p), &e.o, &n, FALSE)) {
-    e.pendente = false;
+  if (chamadas.resultado(alca(p), &e.escrita, &n, FALSE)) {
+    e.escrevendo = false;
     return true;
   }
   DWORD erro = GetLastError();
   if (erro == ERROR_IO_INCOMPLETE) return false;
-  e.pendente = false;  // failed: its bytes are gone with it
+  e.escrevendo = false;  // failed: its bytes are gone with it
   falhou(p, erro);
   return true;
 }
@@ -100,17 +86,12 @@ constexpr DWORD folga_leitura_ms = 1000;  // a 1 ms read that has not ended by t
 
 int ultimo_erro = 0;
 
-// The read time-outs in force: the 1 ms of a read that has to wait for its
-// bytes, or none for one whose bytes are all waiting already (wine then
-// completes the read at once instead of through its server).
-struct TempoDeLeitura {
-  Porta porta = porta_invalida;
-  DWORD total_ms = 0;
-};
-TempoDeLeitura tempo_em_vigor;
-
+// The read time-outs: the 1 ms of a read that has to wait for its bytes, or
+// none for one whose bytes are all waiting already (wine then completes the
+// read at once instead of through its server).
 bool tempo_de_leitura(Porta p, DWORD total_ms) {
-  if (tempo_em_vigor.porta == p && tempo_em_vigor.total_ms == total_ms) return true;
+  win32::EstadoDaPorta& e = win32::porta_aberta;
+  if (e.com_tempo && e.tempo_leitura_ms == total_ms) return true;
   COMMTIMEOUTS t{};
   t.ReadIntervalTimeout = MAXDWORD;
   t.ReadTotalTimeoutMultiplier = 0;
@@ -118,7 +99,8 @@ bool tempo_de_leitura(Porta p, DWORD total_ms) {
   t.WriteTotalTimeoutMultiplier = 0;
   t.WriteTotalTimeoutConstant = 0;
   if (!SetCommTimeouts(alca(p), &t)) return false;
-  tempo_em_vigor = {p, total_ms};
+  e.com_tempo = true;
+  e.tempo_leitura_ms = total_ms;
   return true;
 }
 
@@ -211,11 +193,11 @@ bool termina_escrita_pendente(Porta p, DWORD limite_ms) {
   if (e == nullptr) return true;
   WaitForSingleObject(e, limite_ms);
   if (win32::escrita_livre(p)) return true;
-  win32::EstadoDaPorta& d = win32::da(p);
-  win32::chamadas.cancela(alca(p), &d.o);
+  win32::EstadoDaPorta& d = win32::porta_aberta;
+  win32::chamadas.cancela(alca(p), &d.escrita);
   DWORD n = 0;
-  if (!win32::chamadas.resultado(alca(p), &d.o, &n, TRUE)) win32::falhou(p, GetLastError(), true);
-  d.pendente = false;
+  if (!win32::chamadas.resultado(alca(p), &d.escrita, &n, TRUE)) win32::falhou(p, GetLastError(), true);
+  d.escrevendo = false;
   return n > 0;
 }
 
@@ -233,6 +215,7 @@ Porta porta_abre(const char* nome) {
     ultimo_erro = errno_da_porta(GetLastError());
     return porta_invalida;
   }
+  win32::porta_comeca(reinterpret_cast<Porta>(h));
   return reinterpret_cast<Porta>(h);
 }
 
@@ -259,8 +242,7 @@ bool porta_configura(Porta p, int baud) {
     return false;
   }
   SetCommMask(alca(p), mascara);
-  win32::da(p) = win32::EstadoDaPorta{p};
-  tempo_em_vigor = {};
+  win32::porta_aberta.com_tempo = false;  // the port's time-outs are not known after new settings
   tempo_de_leitura(p, tempo_leitura_ms);
   return true;
 }
@@ -272,9 +254,11 @@ const char* porta_grupo(const char*) { return nullptr; }
 void porta_fecha(Porta p) {
   win32::chamadas.cancela(alca(p), nullptr);  // every operation of ours still pending on it
   DWORD n = 0;
-  if (win32::escrita_em_curso(p) != nullptr) win32::chamadas.resultado(alca(p), &win32::da(p).o, &n, TRUE);
+  if (win32::escrita_em_curso(p) != nullptr) {
+    win32::chamadas.resultado(alca(p), &win32::porta_aberta.escrita, &n, TRUE);
+  }
   win32::espera_esquece(p);
-  win32::da(p) = win32::EstadoDaPorta{};
+  win32::porta_aberta = win32::EstadoDaPorta{};
   CloseHandle(alca(p));
 }
 
@@ -282,7 +266,7 @@ int porta_le(Porta p, unsigned char* buf, int n) {
   DWORD pedidos = static_cast<DWORD>(n);
   bool todos = na_fila(p) >= pedidos;
   tempo_de_leitura(p, todos ? 0 : tempo_leitura_ms);
-  return le(p, buf, pedidos, todos && tempo_em_vigor.total_ms == 0);
+  return le(p, buf, pedidos, todos && win32::porta_aberta.tempo_leitura_ms == 0);
 }
 
 int porta_le_disponivel(Porta p, unsigned char* buf, int n) {
@@ -311,16 +295,16 @@ int porta_escreve_agora(Porta p, const unsigned char* buf, int n) {
   if (win32::perdida(p)) return -1;
   if (!win32::escrita_livre(p)) return 0;  // the one before is still in flight
   if (win32::perdida(p)) return -1;        // it failed, and the probe too
-  win32::EstadoDaPorta& e = win32::da(p);
+  win32::EstadoDaPorta& e = win32::porta_aberta;
   DWORD quantos = static_cast<DWORD>(n) < sizeof e.bytes ? static_cast<DWORD>(n) : sizeof e.bytes;
   std::memcpy(e.bytes, buf, quantos);
-  e.o = OVERLAPPED{};
-  e.o.hEvent = win32::sem_porta_de_conclusao(win32::evento(win32::evento_escrita));
+  e.escrita = OVERLAPPED{};
+  e.escrita.hEvent = win32::sem_porta_de_conclusao(win32::evento(win32::evento_escrita));
   DWORD foram = 0;
-  if (win32::chamadas.escreve(alca(p), e.bytes, quantos, &foram, &e.o)) return static_cast<int>(foram);
+  if (win32::chamadas.escreve(alca(p), e.bytes, quantos, &foram, &e.escrita)) return static_cast<int>(foram);
   DWORD erro = GetLastError();
   if (erro == ERROR_IO_PENDING) {
-    e.pendente = true;
+    e.escrevendo = true;
     return static_cast<int>(quantos);
   }
   return win32::falhou(p, erro) ? -1 : 0;

@@ -29,6 +29,31 @@ FARPROC ntdll_do_wine(const char* nome);
 // The fine timer period, if asked for, given back at once (at every exit).
 void devolve_periodo();
 
+// The open port's state, all of it in one place. The program holds one port
+// at a time: porta_abre starts it afresh, porta_fecha forgets it.
+struct EstadoDaPorta {
+  Porta porta = porta_invalida;
+  bool perdida = false;  // its line was found lost, for good
+  // The write porta_escreve_agora handed to the driver that has not ended
+  // yet (its bytes kept here, where the driver reads them until it ends).
+  bool escrevendo = false;
+  OVERLAPPED escrita{};
+  unsigned char bytes[256]{};
+  // The read time-out in force, once one has been set.
+  bool com_tempo = false;
+  DWORD tempo_leitura_ms = 0;
+  // The WaitCommEvent on the line: under way or not, what it found, and how
+  // many times in a row it has ended with no event.
+  bool esperando = false;
+  OVERLAPPED espera{};
+  DWORD mascara = 0;
+  int vazias = 0;
+};
+extern EstadoDaPorta porta_aberta;
+
+// porta_aberta afresh for a port just opened.
+void porta_comeca(Porta p);
+
 // A port call on p failed with `erro`. The line counts as lost (for good,
 // until the port is opened again) when the error is not our own cancellation
 // and the probe of the port (ClearCommError) fails too. True when lost.
