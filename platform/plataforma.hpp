@@ -183,7 +183,8 @@ std::FILE* arquivo_abre(const char* caminho, bool& nao_comum);
 
 // --log: opens the file to append to it, creating it when it does not exist,
 // without ever blocking in the open (a FIFO). nullptr with errno set when it
-// cannot; nullptr with nao_comum set when it exists but is not a regular file.
+// cannot; nullptr with nao_comum set when it exists but is not a regular file,
+// or is a file of the kernel's own (Linux: /proc, /sys, debugfs and the like).
 std::FILE* arquivo_acrescenta(const char* caminho, bool& nao_comum);
 
 // True when both names lead to the same existing file (the same device and

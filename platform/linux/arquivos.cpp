@@ -1,7 +1,9 @@
 // Files on Linux: a hex file to read, the --log file, and telling two names
 // of one file apart.
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +11,29 @@
 #include "platform/plataforma.hpp"
 
 namespace plat {
+
+namespace {
+
+// The kernel's own file systems, whose files are its settings and state, not
+// data: a session written into one would change the system (as root, into
+// /proc/self/status or /sys/kernel/mm/...), never be kept.
+constexpr unsigned long sistemas_do_kernel[] = {
+    PROC_SUPER_MAGIC,  SYSFS_MAGIC,          DEBUGFS_MAGIC,      TRACEFS_MAGIC,    SECURITYFS_MAGIC,
+    CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC, 0x62656570UL /* configfs */, DEVPTS_SUPER_MAGIC,
+    PSTOREFS_MAGIC,    BPF_FS_MAGIC,         EFIVARFS_MAGIC,     SELINUX_MAGIC,    SMACK_MAGIC,
+    BINFMTFS_MAGIC,    NSFS_MAGIC,           RDTGROUP_SUPER_MAGIC, 0x65735543UL /* fusectl */,
+};
+
+bool do_kernel(int fd) {
+  struct statfs s {};
+  if (fstatfs(fd, &s) != 0) return false;
+  for (unsigned long tipo : sistemas_do_kernel) {
+    if (static_cast<unsigned long>(s.f_type) == tipo) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 std::FILE* arquivo_abre(const char* caminho, bool& nao_comum) {
   nao_comum = false;
@@ -41,7 +66,7 @@ std::FILE* arquivo_acrescenta(const char* caminho, bool& nao_comum) {
   // instead of waiting for a reader.
   int fd = open(caminho, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || do_kernel(fd)) {
     close(fd);
     nao_comum = true;
     errno = 0;
