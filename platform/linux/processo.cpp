@@ -23,6 +23,10 @@ void processo_inicia() {
   // A reader of standard output that goes away makes the write fail with
   // EPIPE; the program then ends as Ctrl-X ends it.
   signal(SIGPIPE, SIG_IGN);
+  // A --log file that reaches the file-size limit (ulimit -f) makes the
+  // write fail with EFBIG, which stops the log with its report, instead of
+  // killing the program with half a line sent to the board.
+  signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace plat

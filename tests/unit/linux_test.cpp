@@ -35,4 +35,25 @@ const Registo registos[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Linux, ArquivoDoRegisto, ::testing::ValuesIn(registos));
 
+// A log past the file-size limit: the write fails with EFBIG, the process
+// lives. Run in a child of its own.
+[[noreturn]] void escreve_alem_do_limite() {
+  plat::processo_inicia();
+  const rlimit limite{8, 8};
+  setrlimit(RLIMIT_FSIZE, &limite);
+  char nome[] = "/tmp/xag_limite_XXXXXX";
+  close(mkstemp(nome));
+  bool nao_comum = false;
+  std::FILE* f = plat::arquivo_acrescenta(nome, nao_comum);
+  std::setvbuf(f, nullptr, _IONBF, 0);
+  bool foi = std::fwrite("0123456789", 1, 10, f) == 10;
+  int erro = errno;
+  unlink(nome);
+  std::_Exit(!foi && erro == EFBIG ? 0 : 1);
+}
+
+TEST(ProcessoLinux, FileSizeLimitFailsTheWriteInsteadOfKilling) {
+  EXPECT_EXIT(escreve_alem_do_limite(), ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
