@@ -138,6 +138,12 @@ int le_um_byte() {
     ssize_t r = read(fd_teclado, &c, 1);
     if (r == 1) return c;
     if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A keyboard whose file was left non-blocking by whoever opened it:
+      // no key yet, so wait for one.
+      teclado_tem_algo(-1);
+      continue;
+    }
     entrada_acabou = true;
     if (terminal_caiu(r, errno)) teclado_perdido = true;
     return -1;

@@ -56,4 +56,23 @@ TEST(ProcessoLinux, FileSizeLimitFailsTheWriteInsteadOfKilling) {
   EXPECT_EXIT(escreve_alem_do_limite(), ::testing::ExitedWithCode(0), "");
 }
 
+// A keyboard whose file is non-blocking: no key yet is a wait, not its end.
+[[noreturn]] void le_tecla_sem_bloqueio() {
+  int tubo[2];
+  if (pipe(tubo) != 0) std::_Exit(2);
+  dup2(tubo[0], STDIN_FILENO);
+  fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+  std::thread tecla([&] {
+    usleep(20000);
+    (void)!write(tubo[1], "x", 1);
+  });
+  int c = plat::tecla_le();
+  tecla.join();
+  std::_Exit(c == 'x' ? 0 : 1);
+}
+
+TEST(ConsoleLinux, NonBlockingKeyboardWaitsForTheKey) {
+  EXPECT_EXIT(le_tecla_sem_bloqueio(), ::testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
