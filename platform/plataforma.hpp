@@ -204,6 +204,10 @@ void dorme_ms(int ms);
 std::int64_t agora_us();
 void dorme_ate_us(std::int64_t instante);
 
+// Microseconds as whole milliseconds, rounded up: a wait of that many
+// milliseconds never ends before its instant.
+inline int em_ms(std::int64_t us) { return us <= 0 ? 0 : static_cast<int>((us + 999) / 1000); }
+
 // RAII: the fine timer for the guard's lifetime.
 struct TemporizadorFino {
   TemporizadorFino() { temporizador_fino(true); }

@@ -87,8 +87,7 @@ unsigned achados(Porta p, unsigned eventos) {
 
 DWORD restante(std::int64_t prazo_us) {
   if (prazo_us < 0) return INFINITE;
-  std::int64_t falta = prazo_us - agora_us();
-  return falta <= 0 ? 0 : static_cast<DWORD>((falta + 999) / 1000);
+  return static_cast<DWORD>(em_ms(prazo_us - agora_us()));
 }
 
 }  // namespace

@@ -75,4 +75,11 @@ TEST(ConsoleLinux, NonBlockingKeyboardWaitsForTheKey) {
   EXPECT_EXIT(le_tecla_sem_bloqueio(), ::testing::ExitedWithCode(0), "");
 }
 
+// Whole milliseconds, rounded up: never a wait that ends before its instant.
+TEST(Relogio, MicrosecondsRoundUpToWholeMilliseconds) {
+  const std::int64_t us[] = {-5, 0, 1, 999, 1000, 1001, 2000};
+  const int ms[] = {0, 0, 1, 1, 1, 2, 2};
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(plat::em_ms(us[i]), ms[i]) << us[i];
+}
+
 }  // namespace
