@@ -55,6 +55,11 @@ bool porta_configura(Porta p, int baud);
 // holds it; EINVAL: settings refused). What is shown is strerror of it.
 int porta_erro();
 
+// The text to show for that failure: strerror of porta_erro(), or on Windows
+// the system's own text (FormatMessage) where errno would lose the cause (an
+// error errno has no name for, a refusal of the port's settings).
+const char* porta_erro_texto();
+
 // After EACCES: the group that owns the device and may read and write it
 // (not root's), or nullptr.
 const char* porta_grupo(const char* nome);

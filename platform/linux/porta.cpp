@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "platform/plataforma.hpp"
@@ -175,6 +176,8 @@ int porta_escreve(Porta p, const unsigned char* buf, int n) {
 }
 
 int porta_erro() { return ultimo_erro; }
+
+const char* porta_erro_texto() { return std::strerror(ultimo_erro); }
 
 const char* porta_grupo(const char* nome) {
   char caminho[256];

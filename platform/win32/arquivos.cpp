@@ -4,6 +4,7 @@
 #include <io.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/win32/win32.hpp"
@@ -41,6 +42,23 @@ int errno_de(DWORD erro) {
     case ERROR_DISK_FULL: return ENOSPC;
     default: return EIO;
   }
+}
+
+const char* texto_do_erro(DWORD erro) {
+  static char texto[256];
+  wchar_t largo[256];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, erro, 0, largo,
+                           sizeof largo / sizeof largo[0], nullptr);
+  while (n > 0 && (largo[n - 1] == L'\r' || largo[n - 1] == L'\n' || largo[n - 1] == L' ' || largo[n - 1] == L'.')) --n;
+  if (n == 0) {
+    std::snprintf(texto, sizeof texto, "erro %lu do Windows", static_cast<unsigned long>(erro));
+    return texto;
+  }
+  for (DWORD i = 0; i < n && i < sizeof texto - 1; ++i) {
+    texto[i] = largo[i] < 0x100 ? static_cast<char>(largo[i]) : '?';  // ISO 8859-1: the first 256 code points
+  }
+  texto[n < sizeof texto - 1 ? n : sizeof texto - 1] = '\0';
+  return texto;
 }
 
 std::FILE* arquivo_de_disco(HANDLE h, int modo_fd, const char* modo, bool& nao_comum) {

@@ -3,6 +3,7 @@
 namespace plat::win32 {
 
 Chamadas chamadas = {::ReadFile, ::WriteFile, ::GetOverlappedResult, ::WaitCommEvent, ::CancelIoEx,
-                     ::ClearCommError};
+                     ::ClearCommError,
+                     ::GetCommState,  ::SetCommState};
 
 }  // namespace plat::win32

@@ -1,4 +1,4 @@
-// The few Win32 calls the serial port layer makes, through a table of
+// The Win32 calls the serial port layer makes, through a table of
 // function pointers. The program fills it with the system's own calls; the
 // Win32 layer's tests put scripted ones in their place, to play what real
 // drivers do and wine does not (writes left pending, a pulled adapter).
@@ -15,6 +15,8 @@ struct Chamadas {
   decltype(&::WaitCommEvent) espera_evento;
   decltype(&::CancelIoEx) cancela;
   decltype(&::ClearCommError) estado;  // the queues, and the probe of a port that may be gone
+  decltype(&::GetCommState) le_ajustes;
+  decltype(&::SetCommState) muda_ajustes;
 };
 
 extern Chamadas chamadas;

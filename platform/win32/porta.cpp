@@ -84,7 +84,24 @@ constexpr DWORD tempo_leitura_ms = 1;     // a read returns after 1 ms with what
 constexpr DWORD prazo_escrita_ms = 2000;  // the line took nothing for this long: give up
 constexpr DWORD folga_leitura_ms = 1000;  // a 1 ms read that has not ended by then never will
 
+// Why the last open or setting of the port failed: errno, and beside it the
+// Win32 error it came from (0 when none), whose own text is shown when errno
+// would lose the cause.
 int ultimo_erro = 0;
+DWORD ultimo_erro_win32 = 0;
+bool mostra_texto_do_sistema = false;
+
+void nota_erro(int erro, DWORD erro_win32, bool texto_do_sistema) {
+  ultimo_erro = erro;
+  ultimo_erro_win32 = erro_win32;
+  mostra_texto_do_sistema = texto_do_sistema && erro_win32 != 0;
+}
+
+// The settings were refused: EINVAL for a parameter the driver does not
+// take, otherwise errno as for any file; the system's text either way.
+void nota_ajustes_recusados(DWORD erro) {
+  nota_erro(erro == ERROR_INVALID_PARAMETER ? EINVAL : win32::errno_de(erro), erro, true);
+}
 
 // The read time-outs: the 1 ms of a read that has to wait for its bytes, or
 // none for one whose bytes are all waiting already (wine then completes the
@@ -206,13 +223,15 @@ bool termina_escrita_pendente(Porta p, DWORD limite_ms) {
 Porta porta_abre(const char* nome) {
   char caminho[300];
   if (!porta_caminho(nome, caminho, sizeof caminho)) {
-    ultimo_erro = ENOENT;
+    nota_erro(ENOENT, 0, false);
     return porta_invalida;
   }
   HANDLE h = CreateFileA(caminho, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
-    ultimo_erro = errno_da_porta(GetLastError());
+    DWORD erro = GetLastError();
+    int codigo = errno_da_porta(erro);
+    nota_erro(codigo, erro, codigo == EIO);  // EIO: an error errno has no name for
     return porta_invalida;
   }
   win32::porta_comeca(reinterpret_cast<Porta>(h));
@@ -222,7 +241,10 @@ Porta porta_abre(const char* nome) {
 bool porta_configura(Porta p, int baud) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  GetCommState(alca(p), &dcb);
+  if (!win32::chamadas.le_ajustes(alca(p), &dcb)) {
+    nota_ajustes_recusados(GetLastError());
+    return false;
+  }
   dcb.BaudRate = static_cast<DWORD>(baud);
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
@@ -237,8 +259,8 @@ bool porta_configura(Porta p, int baud) {
   dcb.fDsrSensitivity = FALSE;
   dcb.fParity = FALSE;  // the line has no parity to check
   dcb.fAbortOnError = FALSE;  // a line error must not fail every later read and write
-  if (!SetCommState(alca(p), &dcb)) {
-    ultimo_erro = EINVAL;
+  if (!win32::chamadas.muda_ajustes(alca(p), &dcb)) {
+    nota_ajustes_recusados(GetLastError());
     return false;
   }
   SetCommMask(alca(p), mascara);
@@ -248,6 +270,11 @@ bool porta_configura(Porta p, int baud) {
 }
 
 int porta_erro() { return ultimo_erro; }
+
+const char* porta_erro_texto() {
+  if (!mostra_texto_do_sistema) return std::strerror(ultimo_erro);
+  return win32::texto_do_erro(ultimo_erro_win32);
+}
 
 const char* porta_grupo(const char*) { return nullptr; }
 

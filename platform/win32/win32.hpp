@@ -82,6 +82,11 @@ HANDLE teclado();
 // true when a key press is then waiting.
 bool tecla_na_frente();
 
+// The system's own text for a Win32 error (FormatMessage, in the system's
+// language), as ISO 8859-1 like the program's own texts, without its final
+// period and line end; "erro N do Windows" when the system has none.
+const char* texto_do_erro(DWORD erro);
+
 // errno for a Win32 error of a file call (EIO for anything unforeseen).
 int errno_de(DWORD erro);
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -22,6 +23,9 @@ struct Roteiro {
   std::string escritos;       // what WriteFile was handed, call after call
   int cancelamentos = 0;
   OVERLAPPED* escrita = nullptr;
+  DWORD erro_le_ajustes = 0;    // GetCommState fails with it
+  DWORD erro_ajustes = 0;       // SetCommState fails with it
+  int ajustes_mudados = 0;
 } r;
 
 HANDLE evento_de(OVERLAPPED* o) {
@@ -56,6 +60,11 @@ BOOL WINAPI estado(HANDLE, LPDWORD erros, LPCOMSTAT s) {
   return TRUE;
 }
 BOOL WINAPI le(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) { return falha(ERROR_IO_PENDING); }
+BOOL WINAPI le_ajustes(HANDLE, LPDCB) { return r.erro_le_ajustes != 0 ? falha(r.erro_le_ajustes) : TRUE; }
+BOOL WINAPI muda_ajustes(HANDLE, LPDCB) {
+  ++r.ajustes_mudados;
+  return r.erro_ajustes != 0 ? falha(r.erro_ajustes) : TRUE;
+}
 
 // The pending write ends, as the driver signals it.
 void termina(DWORD erro) {
@@ -68,7 +77,7 @@ class PortaWin32 : public ::testing::Test {
  protected:
   void SetUp() override {
     r = Roteiro{};
-    plat::win32::chamadas = {le, escreve, resultado, espera_evento, cancela, estado};
+    plat::win32::chamadas = {le, escreve, resultado, espera_evento, cancela, estado, le_ajustes, muda_ajustes};
     p_ = 0x4000;
     plat::win32::porta_comeca(p_);  // as porta_abre starts it: no state left from another test
   }
@@ -134,5 +143,36 @@ TEST_F(PortaWin32, FailedWaitCommEventIsNeverWaitedOn) {
   r.sonda_falha = true;
   EXPECT_EQ(plat::aguarda(p_, plat::ev_linha, 10000), plat::ev_perdida);
 }
+
+struct Recusa {
+  const char* nome;
+  DWORD erro_le;      // GetCommState fails with it
+  DWORD erro_muda;    // SetCommState fails with it
+  int mudados;        // SetCommState calls
+  int codigo;         // porta_erro()
+  bool do_sistema;    // the text shown is the system's own, not strerror's
+};
+
+class AjustesRecusados : public PortaWin32, public ::testing::WithParamInterface<Recusa> {};
+
+TEST_P(AjustesRecusados, KeepTheirCause) {
+  const Recusa& c = GetParam();
+  r.erro_le_ajustes = c.erro_le;
+  r.erro_ajustes = c.erro_muda;
+  EXPECT_FALSE(plat::porta_configura(p_, 115200));
+  EXPECT_EQ(r.ajustes_mudados, c.mudados);
+  EXPECT_EQ(plat::porta_erro(), c.codigo);
+  std::string texto = plat::porta_erro_texto();
+  EXPECT_EQ(texto, plat::win32::texto_do_erro(c.erro_le != 0 ? c.erro_le : c.erro_muda));
+  EXPECT_EQ(texto != std::strerror(c.codigo), c.do_sistema) << texto;
+}
+
+const Recusa recusas[] = {
+    {"state_unreadable", ERROR_INVALID_HANDLE, 0, 0, EIO, true},
+    {"rate_refused", 0, ERROR_INVALID_PARAMETER, 1, EINVAL, true},
+    {"device_failed", 0, ERROR_GEN_FAILURE, 1, EIO, true},
+};
+INSTANTIATE_TEST_SUITE_P(Win32, AjustesRecusados, ::testing::ValuesIn(recusas),
+                         [](const auto& i) { return std::string(i.param.nome); });
 
 }  // namespace
