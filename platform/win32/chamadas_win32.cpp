@@ -4,6 +4,7 @@ namespace plat::win32 {
 
 Chamadas chamadas = {::ReadFile, ::WriteFile, ::GetOverlappedResult, ::WaitCommEvent, ::CancelIoEx,
                      ::ClearCommError,
-                     ::GetCommState,  ::SetCommState};
+                     ::GetCommState,  ::SetCommState,      ::GetConsoleMode,     ::SetConsoleMode,
+                     ::PeekConsoleInputA, ::ReadConsoleInputA};
 
 }  // namespace plat::win32

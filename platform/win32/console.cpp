@@ -1,17 +1,43 @@
-// The console keyboard on Windows: the runtime's _getch reads single keys
-// without echo from the console's input queue, which the terminal also
-// waits on. The console's own settings are never changed.
+// The console keyboard on Windows. While the terminal runs the console's
+// input mode has no processed input, line input, echo or QuickEdit: the
+// console host would otherwise take Ctrl-F (its Find dialog), Ctrl-A, Ctrl-M
+// and Ctrl-V for itself, and a mouse click would start a selection that
+// holds up every console write. The saved mode comes back on every way out.
+// Ctrl-C is then a key (0x03), which ends the program as the signal did.
+// Keys are read from the console's input queue, which the terminal also
+// waits on; the runtime's _getch gives the two codes of the function and
+// arrow keys.
 #include <conio.h>
 
+#include <cstdlib>
+
+#include "platform/win32/chamadas_win32.hpp"
 #include "platform/win32/win32.hpp"
 
 namespace plat {
 
 namespace {
 
+using win32::chamadas;
+
 constexpr unsigned char fim_de_entrada = 0x1A;  // Ctrl-Z typed at the start of a line
+constexpr unsigned char ctrl_c = 0x03;
+constexpr DWORD fora_do_modo_teclas =
+    ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_QUICK_EDIT_MODE;
+constexpr int olhados_por_ctrl_c = 64;  // records looked at for a Ctrl-C behind other keys
+
 bool segundo_codigo = false;  // _getch holds the second code of a function or arrow key
 bool console_caiu = false;    // the console's input can no longer be read or waited on
+int repeticoes = 0;           // a key held down came as one record with a count: still to give
+unsigned char repetida = 0;
+
+// The console's input handle once looked for; a test may put its own.
+bool teclado_visto = false;
+HANDLE entrada = nullptr;
+
+// The input mode found at console_inicia, given back at every way out.
+DWORD modo_salvo = 0;
+volatile LONG modo_guardado = 0;
 
 bool modificadora(WORD tecla) {
   return tecla == VK_SHIFT || tecla == VK_CONTROL || tecla == VK_MENU || tecla == VK_CAPITAL ||
@@ -26,26 +52,50 @@ bool de_dois_codigos(const KEY_EVENT_RECORD& k) {
                                     v == VK_INSERT || v == VK_DELETE);
 }
 
+// A character: a key pressed, or the character of an Alt+numpad code,
+// which comes on the Alt key's release.
+bool de_caractere(const KEY_EVENT_RECORD& k) {
+  if (k.uChar.AsciiChar == 0) return false;
+  return k.bKeyDown ? !modificadora(k.wVirtualKeyCode) : k.wVirtualKeyCode == VK_MENU;
+}
+
 bool e_tecla(const INPUT_RECORD& r) {
-  if (r.EventType != KEY_EVENT || !r.Event.KeyEvent.bKeyDown) return false;
+  if (r.EventType != KEY_EVENT) return false;
   const KEY_EVENT_RECORD& k = r.Event.KeyEvent;
-  return (k.uChar.AsciiChar != 0 && !modificadora(k.wVirtualKeyCode)) || de_dois_codigos(k);
+  return de_caractere(k) || (k.bKeyDown && de_dois_codigos(k));
+}
+
+bool e_ctrl_c(const INPUT_RECORD& r) {
+  return e_tecla(r) && r.Event.KeyEvent.bKeyDown && static_cast<unsigned char>(r.Event.KeyEvent.uChar.AsciiChar) == ctrl_c;
 }
 
 bool frente(INPUT_RECORD& r) {
   DWORD n = 0;
-  if (PeekConsoleInputA(win32::teclado(), &r, 1, &n) == 0) {
+  if (chamadas.espia_entrada(win32::teclado(), &r, 1, &n) == 0) {
     console_caiu = true;  // the console was closed or freed
     return false;
   }
   return n == 1;
 }
 
+// Takes the record at the front of the input queue off it.
+void tira_da_frente() {
+  INPUT_RECORD r{};
+  DWORD n = 0;
+  chamadas.le_entrada(win32::teclado(), &r, 1, &n);
+}
+
+void aplica_modo_teclas() {
+  if (modo_guardado != 0) {
+    chamadas.muda_modo_console(win32::teclado(), (modo_salvo & ~fora_do_modo_teclas) | ENABLE_EXTENDED_FLAGS);
+  }
+}
+
 // A line from a console, with its echo and editing on.
 int le_linha_console(HANDLE h, char* buf, int tamanho) {
   DWORD modo = 0;
-  GetConsoleMode(h, &modo);
-  SetConsoleMode(h, modo | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT);
+  chamadas.modo_console(h, &modo);
+  chamadas.muda_modo_console(h, modo | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT);
   int n = 0;
   bool longa = false;
   bool fim = false;
@@ -69,7 +119,7 @@ int le_linha_console(HANDLE h, char* buf, int tamanho) {
       }
     }
   }
-  SetConsoleMode(h, modo);
+  chamadas.muda_modo_console(h, modo);
   buf[n < 0 ? 0 : n] = '\0';
   return n >= 0 && longa ? tamanho : n;
 }
@@ -102,35 +152,77 @@ int le_linha_arquivo(HANDLE h, char* buf, int tamanho) {
 namespace win32 {
 
 HANDLE teclado() {
-  static HANDLE h = [] {
-    HANDLE r = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
+  if (!teclado_visto) {
+    teclado_visto = true;
+    HANDLE r = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
     DWORD modo = 0;
-    if (r != INVALID_HANDLE_VALUE && GetConsoleMode(r, &modo)) return r;
-    if (r != INVALID_HANDLE_VALUE) CloseHandle(r);
-    return HANDLE{nullptr};
-  }();
-  return h;
+    if (r != INVALID_HANDLE_VALUE && chamadas.modo_console(r, &modo)) {
+      entrada = r;
+    } else if (r != INVALID_HANDLE_VALUE) {
+      CloseHandle(r);
+    }
+  }
+  return entrada;
+}
+
+void teclado_usa(HANDLE h) {
+  teclado_visto = true;
+  entrada = h;
+  console_caiu = false;
+  segundo_codigo = false;
+  repeticoes = 0;
+  modo_guardado = 0;
+}
+
+void console_restaura() {
+  if (modo_guardado != 0) chamadas.muda_modo_console(teclado(), modo_salvo | ENABLE_EXTENDED_FLAGS);
+}
+
+bool ctrl_c_na_fila() {
+  if (teclado() == nullptr || console_caiu) return false;
+  INPUT_RECORD r[olhados_por_ctrl_c];
+  DWORD n = 0;
+  if (chamadas.espia_entrada(teclado(), r, olhados_por_ctrl_c, &n) == 0) return false;
+  for (DWORD i = 0; i < n; ++i) {
+    if (e_ctrl_c(r[i])) return true;
+  }
+  return false;
 }
 
 // A console that has gone counts too, so that a wait on it ends and the
-// caller finds it gone.
+// caller finds it gone. A Ctrl-C at the front is taken as the interruption.
 bool tecla_na_frente() {
-  if (segundo_codigo || console_caiu) return true;
+  if (segundo_codigo || repeticoes > 0 || console_caiu) return true;
   if (teclado() == nullptr) return false;
   INPUT_RECORD r{};
   while (frente(r)) {
+    if (e_ctrl_c(r)) {
+      tira_da_frente();
+      ctrl_c_lido();
+      continue;
+    }
     if (e_tecla(r)) return true;
-    DWORD n = 0;
-    ReadConsoleInputA(teclado(), &r, 1, &n);  // not a key press: off the queue
+    tira_da_frente();  // not a key: off the queue
   }
   return console_caiu;
 }
 
 }  // namespace win32
 
-void console_inicia() {}
-void console_termina() {}
+void console_inicia() {
+  HANDLE h = win32::teclado();
+  if (h == nullptr) return;
+  if (modo_guardado == 0 && chamadas.modo_console(h, &modo_salvo)) {
+    modo_guardado = 1;
+    static bool registado = false;
+    if (!registado) std::atexit(win32::console_restaura);
+    registado = true;
+  }
+  aplica_modo_teclas();
+}
+
+void console_termina() { win32::console_restaura(); }
 
 bool tecla_pronta() { return win32::tecla_na_frente() && !console_caiu; }
 
@@ -140,6 +232,10 @@ int tecla_le() {
     segundo_codigo = false;
     return _getch() & 0xFF;
   }
+  if (repeticoes > 0) {
+    --repeticoes;
+    return repetida;
+  }
   HANDLE h = win32::teclado();
   if (h == nullptr) return -1;
   while (!win32::tecla_na_frente()) {
@@ -148,9 +244,18 @@ int tecla_le() {
       return -1;
     }
   }
+  if (segundo_codigo || repeticoes > 0) return tecla_le();
   INPUT_RECORD r{};
-  segundo_codigo = frente(r) && de_dois_codigos(r.Event.KeyEvent);
-  return _getch() & 0xFF;
+  if (!frente(r)) return -1;
+  const KEY_EVENT_RECORD& k = r.Event.KeyEvent;
+  if (k.bKeyDown && de_dois_codigos(k)) {
+    segundo_codigo = true;
+    return _getch() & 0xFF;
+  }
+  tira_da_frente();
+  repetida = static_cast<unsigned char>(k.uChar.AsciiChar);
+  repeticoes = k.bKeyDown && k.wRepeatCount > 1 ? k.wRepeatCount - 1 : 0;  // a key held down
+  return repetida;
 }
 
 bool console_perdido() { return console_caiu; }

@@ -23,6 +23,7 @@ namespace {
 // The console's default handling still ends the process: FALSE passes it on.
 BOOL WINAPI ao_controle(DWORD) {
   win32::devolve_periodo();
+  win32::console_restaura();
   return FALSE;
 }
 

@@ -77,6 +77,21 @@ void espera_esquece(Porta p);
 // has no console to read keys from.
 HANDLE teclado();
 
+// A test's own handle in place of the console's input (its calls scripted in
+// the table of Win32 calls); the keyboard's state starts afresh.
+void teclado_usa(HANDLE h);
+
+// The console's input mode as console_inicia found it, given back.
+void console_restaura();
+
+// A Ctrl-C key (0x03) waits in the console's input queue, maybe behind
+// other keys.
+bool ctrl_c_na_fila();
+
+// A Ctrl-C key was read: noted while an upload runs, otherwise the program
+// ends as Ctrl-C ends it.
+void ctrl_c_lido();
+
 // Takes the console events that are not key presses (focus, mouse, window
 // size, key releases, lone shift keys) off the front of the input queue;
 // true when a key press is then waiting.

@@ -77,7 +77,15 @@ class PortaWin32 : public ::testing::Test {
  protected:
   void SetUp() override {
     r = Roteiro{};
-    plat::win32::chamadas = {le, escreve, resultado, espera_evento, cancela, estado, le_ajustes, muda_ajustes};
+    auto& c = plat::win32::chamadas;
+    c.le = le;
+    c.escreve = escreve;
+    c.resultado = resultado;
+    c.espera_evento = espera_evento;
+    c.cancela = cancela;
+    c.estado = estado;
+    c.le_ajustes = le_ajustes;
+    c.muda_ajustes = muda_ajustes;
     p_ = 0x4000;
     plat::win32::porta_comeca(p_);  // as porta_abre starts it: no state left from another test
   }
