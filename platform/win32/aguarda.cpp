@@ -5,9 +5,10 @@
 //
 // A port whose WaitCommEvent fails, or ends at once with no event or aborted
 // (wine does so on a pseudo-terminal, having no modem lines to watch), and
-// yet answers the probe, cannot be waited on: for
-// it the receive queue is looked at after 1, 2, 4, 8 and then every 16 ms,
-// with the keyboard still waited on in between, so it never spins.
+// yet answers the probe three times in a row, is not waited on for a second:
+// its receive queue is looked at after 1, 2, 4, 8 and then every 16 ms, with
+// the keyboard still waited on in between, so it never spins. Then
+// WaitCommEvent is tried again.
 #include "platform/win32/chamadas_win32.hpp"
 #include "platform/win32/win32.hpp"
 
@@ -19,6 +20,7 @@ using win32::alca;
 
 constexpr int vazias_ate_desistir = 3;  // empty completions in a row before the port counts as unwaitable
 constexpr DWORD passo_maximo_ms = 16;
+constexpr std::int64_t olhada_por_us = 1'000'000;  // then WaitCommEvent is tried again
 
 enum class Fila { vazia, com_bytes, perdida };
 
@@ -34,7 +36,17 @@ Fila olha_fila(Porta p) {
   return estado.cbInQue > 0 ? Fila::com_bytes : Fila::vazia;
 }
 
-bool sem_eventos() { return aberta.vazias >= vazias_ate_desistir; }
+// Looked at instead of waited on, for a second at a time: a driver whose
+// wait ended empty may well answer it again later.
+bool sem_eventos() {
+  if (aberta.vazias < vazias_ate_desistir) return false;
+  std::int64_t agora = agora_us();
+  if (aberta.olhada_desde_us < 0) aberta.olhada_desde_us = agora;
+  if (agora - aberta.olhada_desde_us < olhada_por_us) return true;
+  aberta.vazias = 0;
+  aberta.olhada_desde_us = -1;
+  return false;
+}
 
 // The wait that ended: its mask says whether the port can be waited on.
 Fila termina_espera(Porta p) {

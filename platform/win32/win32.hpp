@@ -48,6 +48,7 @@ struct EstadoDaPorta {
   OVERLAPPED espera{};
   DWORD mascara = 0;
   int vazias = 0;
+  std::int64_t olhada_desde_us = -1;  // since when it has been looked at instead of waited on
 };
 extern EstadoDaPorta porta_aberta;
 

@@ -19,6 +19,8 @@ struct Roteiro {
   DWORD erro_fim = 0;
   bool sonda_falha = false;   // ClearCommError fails
   DWORD erro_espera = 0;      // WaitCommEvent fails at once with it; 0: pending
+  bool espera_vazia = false;  // WaitCommEvent ends at once with no event
+  int esperas = 0;            // WaitCommEvent calls
   int olhares_ate_byte = -1;  // ClearCommError finds a byte after this many looks
   std::string escritos;       // what WriteFile was handed, call after call
   int cancelamentos = 0;
@@ -47,7 +49,12 @@ BOOL WINAPI resultado(HANDLE, LPOVERLAPPED o, LPDWORD n, BOOL) {
   *n = r.erro_fim == 0 ? 1 : 0;
   return r.erro_fim == 0 ? TRUE : falha(r.erro_fim);
 }
-BOOL WINAPI espera_evento(HANDLE, LPDWORD, LPOVERLAPPED o) {
+BOOL WINAPI espera_evento(HANDLE, LPDWORD mascara, LPOVERLAPPED o) {
+  ++r.esperas;
+  if (r.espera_vazia) {
+    *mascara = 0;
+    return TRUE;
+  }
   if (r.erro_espera == 0) ResetEvent(o->hEvent);
   return falha(r.erro_espera != 0 ? r.erro_espera : ERROR_IO_PENDING);
 }
@@ -150,6 +157,17 @@ TEST_F(PortaWin32, FailedWaitCommEventIsNeverWaitedOn) {
   EXPECT_EQ(plat::aguarda(p_, plat::ev_linha, 10000), plat::ev_linha);
   r.sonda_falha = true;
   EXPECT_EQ(plat::aguarda(p_, plat::ev_linha, 10000), plat::ev_perdida);
+}
+
+TEST_F(PortaWin32, EmptyWaitCommEventIsTriedAgainAfterASecond) {
+  r.espera_vazia = true;
+  EXPECT_EQ(plat::aguarda(p_, plat::ev_linha, 50), 0U);
+  EXPECT_EQ(r.esperas, 3);  // three empty ends in a row: looked at instead
+  EXPECT_EQ(plat::aguarda(p_, plat::ev_linha, 50), 0U);
+  EXPECT_EQ(r.esperas, 3);
+  Sleep(1000);
+  EXPECT_EQ(plat::aguarda(p_, plat::ev_linha, 50), 0U);
+  EXPECT_EQ(r.esperas, 6);
 }
 
 struct Recusa {
