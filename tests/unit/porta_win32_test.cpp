@@ -3,6 +3,7 @@
 // or not, and a pulled adapter whose calls fail.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -29,6 +30,7 @@ struct Roteiro {
   DWORD erro_ajustes = 0;       // SetCommState fails with it
   int ajustes_mudados = 0;
 } r;
+std::atomic<int> escritas_pedidas{0};  // WriteFile calls, seen from a driver's thread
 
 HANDLE evento_de(OVERLAPPED* o) {
   return reinterpret_cast<HANDLE>(reinterpret_cast<std::uintptr_t>(o->hEvent) & ~std::uintptr_t{1});
@@ -42,6 +44,7 @@ BOOL WINAPI escreve(HANDLE, LPCVOID buf, DWORD n, LPDWORD, LPOVERLAPPED o) {
   r.escritos.append(static_cast<const char*>(buf), n);
   r.escrita = o;
   ResetEvent(evento_de(o));
+  ++escritas_pedidas;
   return falha(ERROR_IO_PENDING);
 }
 BOOL WINAPI resultado(HANDLE, LPOVERLAPPED o, LPDWORD n, BOOL) {
@@ -84,6 +87,7 @@ class PortaWin32 : public ::testing::Test {
  protected:
   void SetUp() override {
     r = Roteiro{};
+    escritas_pedidas = 0;
     auto& c = plat::win32::chamadas;
     c.le = le;
     c.escreve = escreve;
@@ -115,6 +119,19 @@ TEST_F(PortaWin32, KeyPendingThenDoneIsSentOnceNeverCancelled) {
   EXPECT_EQ(envia("b"), 1);
   EXPECT_EQ(r.escritos, "ab");
   EXPECT_EQ(r.cancelamentos, 0);
+}
+
+TEST_F(PortaWin32, UploadWriteLeftPendingIsNoFailure) {
+  std::thread driver([] {
+    while (escritas_pedidas == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    termina(0);
+  });
+  EXPECT_EQ(plat::porta_escreve(p_, reinterpret_cast<const unsigned char*>("a"), 1), 1);
+  driver.join();
+  EXPECT_EQ(r.escritos, "a");
+  EXPECT_EQ(r.cancelamentos, 0);
+  EXPECT_EQ(plat::aguarda(p_, plat::ev_linha, 0), 0U);  // the line is not lost
 }
 
 struct Falha {
