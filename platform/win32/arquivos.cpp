@@ -17,8 +17,8 @@ bool identidade(const char* nome, BY_HANDLE_FILE_INFORMATION& info) {
   // Names under \\.\ are devices and pipes: never a file on disk, and never
   // opened here just to look at them.
   if (sob_prefixo_dispositivo(nome)) return false;
-  HANDLE h = CreateFileA(nome, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = win32::abre_arquivo(nome, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0;
   CloseHandle(h);
@@ -42,6 +42,37 @@ int errno_de(DWORD erro) {
     case ERROR_DISK_FULL: return ENOSPC;
     default: return EIO;
   }
+}
+
+bool nome_largo(const char* nome, wchar_t* buf, int tamanho) {
+  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, nome, -1, buf, tamanho);
+  if (n == 0 && GetLastError() == ERROR_NO_UNICODE_TRANSLATION) n = MultiByteToWideChar(CP_ACP, 0, nome, -1, buf, tamanho);
+  return n > 0;
+}
+
+HANDLE abre_arquivo(const char* nome, DWORD acesso, DWORD partilha, DWORD criacao, DWORD atributos) {
+  wchar_t largo[4096];
+  if (!nome_largo(nome, largo, sizeof largo / sizeof largo[0])) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileW(largo, acesso, partilha, nullptr, criacao, atributos, nullptr);
+}
+
+int em_utf8(const wchar_t* texto, int n, char* buf, int tamanho) {
+  int r = n == 0 ? 0 : WideCharToMultiByte(CP_UTF8, 0, texto, n, buf, tamanho - 1, nullptr, nullptr);
+  if (r == 0 && n != 0) return -1;
+  buf[r] = '\0';
+  return r;
+}
+
+int nome_estreito(const wchar_t* texto, int n, char* buf, int tamanho) {
+  BOOL perdeu = FALSE;
+  int r = n == 0 ? 0 : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, texto, n, buf, tamanho - 1, nullptr, &perdeu);
+  if (perdeu) return em_utf8(texto, n, buf, tamanho);
+  if (r == 0 && n != 0) return -1;
+  buf[r] = '\0';
+  return r;
 }
 
 const char* texto_do_erro(DWORD erro) {
@@ -85,8 +116,8 @@ std::FILE* arquivo_de_disco(HANDLE h, int modo_fd, const char* modo, bool& nao_c
 std::FILE* arquivo_abre(const char* caminho, bool& nao_comum) {
   nao_comum = false;
   // FILE_FLAG_BACKUP_SEMANTICS lets a folder open, so it can be told apart.
-  HANDLE h = CreateFileA(caminho, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = win32::abre_arquivo(caminho, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS);
   if (h == INVALID_HANDLE_VALUE) {
     errno = win32::errno_de(GetLastError());
     return nullptr;
@@ -101,11 +132,13 @@ std::FILE* arquivo_acrescenta(const char* caminho, bool& nao_comum) {
     errno = 0;
     return nullptr;
   }
-  HANDLE h = CreateFileA(caminho, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = win32::abre_arquivo(caminho, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD erro = GetLastError();
-    DWORD atributos = GetFileAttributesA(caminho);
+    wchar_t largo[4096];
+    DWORD atributos = win32::nome_largo(caminho, largo, sizeof largo / sizeof largo[0]) ? GetFileAttributesW(largo)
+                                                                                        : INVALID_FILE_ATTRIBUTES;
     bool pasta = atributos != INVALID_FILE_ATTRIBUTES && (atributos & FILE_ATTRIBUTE_DIRECTORY) != 0;
     errno = pasta ? EISDIR : win32::errno_de(erro);
     return nullptr;

@@ -91,37 +91,50 @@ void aplica_modo_teclas() {
   }
 }
 
-// A line from a console, with its echo and editing on.
+// A line from a console, with its echo and editing on, read as UTF-16 (a
+// name typed with accents reaches the wide calls whatever the code pages).
 int le_linha_console(HANDLE h, char* buf, int tamanho) {
   DWORD modo = 0;
   chamadas.modo_console(h, &modo);
   chamadas.muda_modo_console(h, modo | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT);
+  wchar_t linha[1024];
+  const int cabe = tamanho - 1 < 1024 ? tamanho - 1 : 1024;
   int n = 0;
   bool longa = false;
   bool fim = false;
   for (bool primeiro = true; !fim; primeiro = false) {
-    char pedaco[128];
+    wchar_t pedaco[128];
     DWORD lidos = 0;
-    if (!ReadConsoleA(h, pedaco, sizeof pedaco, &lidos, nullptr) || lidos == 0 ||
-        (primeiro && static_cast<unsigned char>(pedaco[0]) == fim_de_entrada)) {
+    if (!ReadConsoleW(h, pedaco, sizeof pedaco / sizeof pedaco[0], &lidos, nullptr) || lidos == 0 ||
+        (primeiro && pedaco[0] == fim_de_entrada)) {
       n = -1;
       break;
     }
     for (DWORD i = 0; i < lidos && !fim; ++i) {
-      char c = pedaco[i];
-      if (c == '\n') {
+      wchar_t c = pedaco[i];
+      if (c == L'\n') {
         fim = true;
-      } else if (c == '\r') {
-      } else if (n < tamanho - 1) {
-        buf[n++] = c;
+      } else if (c == L'\r') {
+      } else if (n < cabe) {
+        linha[n++] = c;
       } else {
         longa = true;  // the rest of the line is read and dropped
       }
     }
   }
   chamadas.muda_modo_console(h, modo);
-  buf[n < 0 ? 0 : n] = '\0';
-  return n >= 0 && longa ? tamanho : n;
+  if (n < 0) {
+    buf[0] = '\0';
+    return -1;
+  }
+  // Cut short until it fits, whole characters in the program's bytes.
+  int bytes = win32::nome_estreito(linha, n, buf, tamanho);
+  for (; bytes < 0 && n > 0; bytes = win32::nome_estreito(linha, n, buf, tamanho)) {
+    longa = true;
+    --n;
+  }
+  if (bytes < 0) buf[0] = '\0';
+  return longa ? tamanho : bytes < 0 ? 0 : bytes;
 }
 
 // A line from redirected standard input, a byte at a time.

@@ -91,10 +91,10 @@ int ultimo_erro = 0;
 DWORD ultimo_erro_win32 = 0;
 bool mostra_texto_do_sistema = false;
 
-void nota_erro(int erro, DWORD erro_win32, bool texto_do_sistema) {
-  ultimo_erro = erro;
-  ultimo_erro_win32 = erro_win32;
-  mostra_texto_do_sistema = texto_do_sistema && erro_win32 != 0;
+void nota_erro(int codigo, DWORD erro, bool texto_do_sistema) {
+  ultimo_erro = codigo;
+  ultimo_erro_win32 = erro;
+  mostra_texto_do_sistema = texto_do_sistema && erro != 0;
 }
 
 // The settings were refused: EINVAL for a parameter the driver does not
@@ -156,7 +156,7 @@ using LeituraNt = LONG(WINAPI*)(HANDLE arquivo, HANDLE evento, void* apc, void* 
 // time-outs at 0, goes to NtReadFile with neither, as ReadFile would with
 // no event; it ends at once with the bytes.
 LeituraNt leitura_do_wine() {
-  static const LeituraNt l =
+  static LeituraNt l =
       reinterpret_cast<LeituraNt>(reinterpret_cast<void*>(win32::ntdll_do_wine("NtReadFile")));
   return l;
 }
@@ -226,8 +226,8 @@ Porta porta_abre(const char* nome) {
     nota_erro(ENOENT, 0, false);
     return porta_invalida;
   }
-  HANDLE h = CreateFileA(caminho, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE h = win32::abre_arquivo(caminho, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD erro = GetLastError();
     int codigo = errno_da_porta(erro);

@@ -103,6 +103,23 @@ bool tecla_na_frente();
 // period and line end; "erro N do Windows" when the system has none.
 const char* texto_do_erro(DWORD erro);
 
+// A name as the program holds it, UTF-8 (or, where it is not valid UTF-8,
+// the ANSI code page's bytes a command-line argument came in), as UTF-16 for
+// the wide calls. False when it does not fit.
+bool nome_largo(const char* nome, wchar_t* buf, int tamanho);
+
+// CreateFileW on such a name; ERROR_FILENAME_EXCED_RANGE when it does not fit.
+HANDLE abre_arquivo(const char* nome, DWORD acesso, DWORD partilha, DWORD criacao, DWORD atributos);
+
+// UTF-16 as UTF-8, NUL-terminated; how many bytes, or -1 when it does not fit.
+int em_utf8(const wchar_t* texto, int n, char* buf, int tamanho);
+
+// A name typed or given in UTF-16 as the program holds it, NUL-terminated:
+// in the ANSI code page when it holds every character (the bytes the name
+// always came in, shown as they always were), otherwise as UTF-8. How many
+// bytes, or -1 when it does not fit.
+int nome_estreito(const wchar_t* texto, int n, char* buf, int tamanho);
+
 // errno for a Win32 error of a file call (EIO for anything unforeseen).
 int errno_de(DWORD erro);
 

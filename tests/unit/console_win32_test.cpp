@@ -4,6 +4,8 @@
 // count, Ctrl-C as a key once processed input is off).
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cwchar>
 #include <deque>
 #include <string>
 #include <vector>
@@ -118,6 +120,24 @@ TEST_F(ConsoleWin32, CtrlCKeyDuringAnUploadIsNotedNotTyped) {
   EXPECT_EQ(teclas(), "x");
   fila.push_back(tecla(true, 'C', '\x03'));
   EXPECT_EXIT(plat::interrupcao_segura(false), ::testing::ExitedWithCode(static_cast<int>(STATUS_CONTROL_C_EXIT)), "");
+}
+
+// A name with characters the ANSI code page may lack (typed, or given on
+// the command line) opens through the wide calls, as the program holds it.
+TEST(NomesWin32, NameWithAccentsOpens) {
+  const wchar_t* largos[] = {L"xag_ç.hex", L"xag_\u0142\u00e7.hex", L"xag_\u4e2d.hex"};
+  for (const wchar_t* largo : largos) {
+    HANDLE h = CreateFileW(largo, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    CloseHandle(h);
+    char nome[64];
+    ASSERT_GT(plat::win32::nome_estreito(largo, static_cast<int>(wcslen(largo)), nome, sizeof nome), 0);
+    bool nao_comum = false;
+    std::FILE* f = plat::arquivo_abre(nome, nao_comum);
+    EXPECT_NE(f, nullptr) << nome;
+    if (f != nullptr) std::fclose(f);
+    DeleteFileW(largo);
+  }
 }
 
 }  // namespace
