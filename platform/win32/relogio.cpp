@@ -46,7 +46,7 @@ using Adiamento = LONG(WINAPI*)(BOOLEAN alertavel, const LARGE_INTEGER* quando);
 // NtDelayExecution under wine, nullptr on Windows, whose own sleeps keep to
 // the timer period.
 Adiamento adiamento_do_wine() {
-  static const Adiamento a =
+  static Adiamento a =
       reinterpret_cast<Adiamento>(reinterpret_cast<void*>(win32::ntdll_do_wine("NtDelayExecution")));
   return a;
 }
