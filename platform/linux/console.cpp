@@ -225,6 +225,8 @@ int le_linha(char* buf, int tamanho) {
 
 bool console_perdido() { return teclado_perdido; }
 
+void console_restaura() { restaura(); }
+
 int teclado() { return fd_teclado; }
 
 bool tecla_guardada() { return guardada >= 0; }

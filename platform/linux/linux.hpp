@@ -25,6 +25,9 @@ bool porta_falhou(int fd);
 
 // --- the console ---
 
+// The console's saved settings back, from a signal handler too.
+void console_restaura();
+
 // The keyboard's descriptor (standard input).
 int teclado();
 
