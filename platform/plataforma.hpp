@@ -1,7 +1,8 @@
 // The platform layer: serial port, console keyboard, standard streams and
 // clock, as free functions. The logic includes only this header; the build
-// links exactly one implementation (posix/, win32/, or the fake in
-// tests/fake/).
+// links exactly one implementation (linux/, win32/, or the fake in
+// tests/fake/). Each section below is one file of the same name on both
+// sides (linux/porta.cpp beside win32/porta.cpp).
 #pragma once
 
 #include <cstddef>
@@ -14,13 +15,15 @@ namespace plat {
 using Porta = std::intptr_t;
 inline constexpr Porta porta_invalida = -1;  // INVALID_HANDLE_VALUE, all bits set
 
-// --- the process -----------------------------------------------------------
+// --- the process (processo.cpp) -----------------------------------------
 
 // First thing at start-up: standard descriptors 0-2 that are closed are
-// opened on the null device (so the port can never take one of them), a
-// and a broken pipe on standard output becomes a failed write instead of a
+// opened on the null device (so the port can never take one of them), and
+// a broken pipe on standard output becomes a failed write instead of a
 // signal.
 void processo_inicia();
+
+// --- interruption (interrupcao.cpp) ---------------------------------------
 
 // Ctrl-C and SIGTERM (Windows: Ctrl-C, Ctrl-Break) while an upload runs:
 // between interrupcao_segura(true) and (false) they no longer end the
@@ -36,7 +39,7 @@ bool interrompido();
 // (Windows: exit status STATUS_CONTROL_C_EXIT).
 [[noreturn]] void termina_pela_interrupcao();
 
-// --- serial port -----------------------------------------------------------
+// --- serial port (porta.cpp) ---------------------------------------------
 
 // Opens the named port for reading and writing, exclusively (no other program
 // may hold it at the same time). Returns porta_invalida when it cannot.
@@ -51,6 +54,11 @@ bool porta_configura(Porta p, int baud);
 // (ENOENT: no such device; EACCES: no permission; EBUSY: another program
 // holds it; EINVAL: settings refused). What is shown is strerror of it.
 int porta_erro();
+
+// The text to show for that failure: strerror of porta_erro(), or on Windows
+// the system's own text (FormatMessage) where errno would lose the cause (an
+// error errno has no name for, a refusal of the port's settings).
+const char* porta_erro_texto();
 
 // After EACCES: the group that owns the device and may read and write it
 // (not root's), or nullptr.
@@ -75,9 +83,22 @@ int porta_escreve(Porta p, const unsigned char* buf, int n);
 // bytes went (0 when it is full), or -1 when the line has failed.
 int porta_escreve_agora(Porta p, const unsigned char* buf, int n);
 
-// The serial ports present, one line each ("path  what is known of it\n"),
-// written into buf (always NUL-terminated). Returns how many were found.
-int portas_presentes(char* buf, std::size_t tamanho);
+// The port's modem lines that a board's reset circuit may hang on.
+inline constexpr int linha_dtr = 1;
+inline constexpr int linha_rts = 2;
+
+// Raises (liga) or drops one modem line of the port, which stays so until
+// it is driven again. Returns 0, or an errno value when the port cannot
+// (a pseudo-terminal has no modem lines: ENOTTY or EINVAL).
+int porta_linha_modem(Porta p, int linha, bool liga);
+
+// --- port names (nome_porta.cpp) -------------------------------------------
+
+// The Windows device prefix, \\.\, before a device name (\\.\COM12).
+inline constexpr char prefixo_dispositivo[] = "\\\\.\\";
+inline bool sob_prefixo_dispositivo(const char* nome) {
+  return nome[0] == '\\' && nome[1] == '\\' && nome[2] == '.' && nome[3] == '\\';
+}
 
 // The device path a port name opens (POSIX: COM3 is /dev/ttyS2, ttyUSB0 is
 // /dev/ttyUSB0; Windows: COM3 is \\.\COM3), written into buf. False when the
@@ -89,7 +110,19 @@ bool porta_caminho(const char* nome, char* buf, std::size_t tamanho);
 // of one in /dev (ttyUSB0); Windows: a name under the device prefix \\.\.
 bool porta_nomeia_dispositivo(const char* nome);
 
-// --- console ---------------------------------------------------------------
+// True when the port name leads to the console the program runs in
+// (POSIX: the controlling terminal by any of its names, /dev/tty, or the
+// terminal of standard input, output or error; Windows: CON, CONIN$,
+// CONOUT$). Taking it as the line would eat the keys and leave it raw.
+bool porta_e_console(const char* nome);
+
+// --- port list (portas.cpp) ------------------------------------------------
+
+// The serial ports present, one line each ("path  what is known of it\n"),
+// written into buf (always NUL-terminated). Returns how many were found.
+int portas_presentes(char* buf, std::size_t tamanho);
+
+// --- console (console.cpp) ------------------------------------------------
 
 // Switches the keyboard to single keys without echo. The original settings
 // come back on every way out: console_termina, exit(), and fatal signals.
@@ -116,7 +149,30 @@ int le_linha(char* buf, int tamanho);
 // that is not a terminal and simply ends never counts.
 bool console_perdido();
 
-// --- standard output -------------------------------------------------------
+// RAII: the console in single-key mode for the guard's lifetime.
+struct ConsoleTeclas {
+  ConsoleTeclas() { console_inicia(); }
+  ~ConsoleTeclas() { console_termina(); }
+  ConsoleTeclas(const ConsoleTeclas&) = delete;
+  ConsoleTeclas& operator=(const ConsoleTeclas&) = delete;
+};
+
+// --- waiting (aguarda.cpp) ------------------------------------------------
+
+// What aguarda waits for, and what it reports.
+inline constexpr unsigned ev_linha = 1;    // a byte is waiting on the line
+inline constexpr unsigned ev_tecla = 2;    // a key is waiting
+inline constexpr unsigned ev_escrita = 4;  // the port can take a byte
+inline constexpr unsigned ev_perdida = 8;  // the line is gone (reported, never asked)
+
+// Blocks until one of the asked events, or until ms have passed (ms < 0: no
+// limit). Returns the events found, 0 when the time ran out. A line that has
+// hung up or failed with nothing left to read is reported as ev_perdida when
+// ev_linha or ev_escrita was asked; the port is not looked at otherwise (it
+// may be porta_invalida). A keyboard whose input has ended is never waited on.
+unsigned aguarda(Porta p, unsigned eventos, int ms);
+
+// --- standard output (saida.cpp) ------------------------------------------
 
 // True when the program's own texts (ISO 8859-1) must go out as UTF-8: the
 // console's character set is UTF-8.
@@ -133,52 +189,34 @@ bool saida_terminal();
 // True when standard error is a terminal (a console).
 bool erro_terminal();
 
-// Opens a hex file for reading in binary mode without ever blocking in the
-// open (a FIFO, a device). nullptr with errno set when it cannot; nullptr
-// with nao_comum set when it exists but is not a regular file.
-std::FILE* arquivo_abre(const char* caminho, bool& nao_comum);
-
 // --batch: writes to standard output what it takes now, never waiting for a
 // reader that is slow or has stopped, never failing for one that has gone.
 // Returns how many bytes went (fewer than n: the rest is not written).
 std::size_t saida_escreve_sem_esperar(const void* buf, std::size_t n);
 
+// --- files (arquivos.cpp) --------------------------------------------------
+
+// Opens a hex file for reading in binary mode without ever blocking in the
+// open (a FIFO, a device). nullptr with errno set when it cannot; nullptr
+// with nao_comum set when it exists but is not a regular file.
+std::FILE* arquivo_abre(const char* caminho, bool& nao_comum);
+
 // --log: opens the file to append to it, creating it when it does not exist,
 // without ever blocking in the open (a FIFO). nullptr with errno set when it
-// cannot; nullptr with nao_comum set when it exists but is not a regular file.
+// cannot; nullptr with nao_comum set when it exists but is not a regular file,
+// or is a file of the kernel's own (Linux: /proc, /sys, debugfs and the like).
 std::FILE* arquivo_acrescenta(const char* caminho, bool& nao_comum);
 
 // True when both names lead to the same existing file (the same device and
 // inode; symbolic links followed).
 bool mesmo_arquivo(const char* a, const char* b);
 
-// --help: the platform's own port names, in the usage line ("COMn |
-// /dev/CAMINHO"), in the lines on the port argument, and in the examples.
-const char* ajuda_uso_porta();
-const char* ajuda_portas();
-const char* ajuda_exemplos();
-
-// --- waiting ---------------------------------------------------------------
-
-// What aguarda waits for, and what it reports.
-inline constexpr unsigned ev_linha = 1;    // a byte is waiting on the line
-inline constexpr unsigned ev_tecla = 2;    // a key is waiting
-inline constexpr unsigned ev_escrita = 4;  // the port can take a byte
-inline constexpr unsigned ev_perdida = 8;  // the line is gone (reported, never asked)
-
-// Blocks until one of the asked events, or until ms have passed (ms < 0: no
-// limit). Returns the events found, 0 when the time ran out. A line that has
-// hung up or failed with nothing left to read is reported as ev_perdida when
-// ev_linha or ev_escrita was asked; the port is not looked at otherwise (it
-// may be porta_invalida). A keyboard whose input has ended is never waited on.
-unsigned aguarda(Porta p, unsigned eventos, int ms);
+// --- clock (relogio.cpp) ---------------------------------------------------
 
 // The finest timer resolution, asked for while an exchange paced by 1 ms
 // pauses runs and given back when it ends (and at every exit). Nests.
 void temporizador_fino(bool liga);
 
-// Whole milliseconds, rounded up, so a wait never ends before its instant.
-inline int em_ms(std::int64_t us) { return static_cast<int>((us + 999) / 1000); }
 
 // Sleeps ms milliseconds, as exactly as the platform allows.
 void dorme_ms(int ms);
@@ -186,6 +224,10 @@ void dorme_ms(int ms);
 // A monotonic clock in microseconds, and a sleep until one of its instants.
 std::int64_t agora_us();
 void dorme_ate_us(std::int64_t instante);
+
+// Microseconds as whole milliseconds, rounded up: a wait of that many
+// milliseconds never ends before its instant.
+inline int em_ms(std::int64_t us) { return us <= 0 ? 0 : static_cast<int>((us + 999) / 1000); }
 
 // RAII: the fine timer for the guard's lifetime.
 struct TemporizadorFino {
@@ -195,42 +237,15 @@ struct TemporizadorFino {
   TemporizadorFino& operator=(const TemporizadorFino&) = delete;
 };
 
-// RAII: the console in single-key mode for the guard's lifetime.
-struct ConsoleTeclas {
-  ConsoleTeclas() { console_inicia(); }
-  ~ConsoleTeclas() { console_termina(); }
-  ConsoleTeclas(const ConsoleTeclas&) = delete;
-  ConsoleTeclas& operator=(const ConsoleTeclas&) = delete;
-};
+// --- help (ajuda.cpp) ------------------------------------------------------
 
-// --- added by args ---
+// --help: the platform's own port names, in the usage line ("COMn |
+// /dev/CAMINHO"), in the lines on the port argument, and in the examples.
+const char* ajuda_uso_porta();
+const char* ajuda_portas();
+const char* ajuda_exemplos();
 
-// True when the port name leads to the console the program runs in
-// (POSIX: the controlling terminal by any of its names, /dev/tty, or the
-// terminal of standard input, output or error; Windows: CON, CONIN$,
-// CONOUT$). Taking it as the line would eat the keys and leave it raw.
-bool porta_e_console(const char* nome);
-
-}  // namespace plat
-
-// --- added by ciclo ---
-
-namespace plat {
-
-// The port's modem lines that a board's reset circuit may hang on.
-inline constexpr int linha_dtr = 1;
-inline constexpr int linha_rts = 2;
-
-// Raises (liga) or drops one modem line of the port, which stays so until
-// it is driven again. Returns 0, or an errno value when the port cannot
-// (a pseudo-terminal has no modem lines: ENOTTY or EINVAL).
-int porta_linha_modem(Porta p, int linha, bool liga);
-
-}  // namespace plat
-
-// --- added by multi ---
-
-namespace plat {
+// --- child processes (filhos.cpp) ----------------------------------------
 
 // Several boards at once: one child process per board, each this same
 // program with one port, its standard output and error read by the parent

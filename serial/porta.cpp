@@ -16,11 +16,12 @@ namespace {
 // refused permission the group that would give it.
 void relata_causa(const char* nome) {
   int codigo = plat::porta_erro();
+  const char* razao = plat::porta_erro_texto();
   char caminho[512];
   if (plat::porta_caminho(nome, caminho, sizeof caminho) && std::strcmp(caminho, nome) != 0) {
-    erro_f("%s (%s): %s\n", nome, caminho, std::strerror(codigo));
+    erro_f("%s (%s): %s\n", nome, caminho, razao);
   } else {
-    erro_sistema(nome, codigo);
+    erro_de(nome, razao);
   }
   if (codigo != EACCES) return;
   const char* grupo = plat::porta_grupo(nome);

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/posix/baud_linux.hpp"
+#include "platform/linux/baud.hpp"
 
 namespace xagsim {
 

@@ -3,6 +3,8 @@
 namespace plat::win32 {
 
 Chamadas chamadas = {::ReadFile, ::WriteFile, ::GetOverlappedResult, ::WaitCommEvent, ::CancelIoEx,
-                     ::ClearCommError};
+                     ::ClearCommError,
+                     ::GetCommState,  ::SetCommState,      ::GetConsoleMode,     ::SetConsoleMode,
+                     ::PeekConsoleInputA, ::ReadConsoleInputA};
 
 }  // namespace plat::win32

@@ -1,6 +1,6 @@
 #include "pty_harness.hpp"
 
-#include "platform/posix/baud_linux.hpp"
+#include "platform/linux/baud.hpp"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 
 #include "platform/plataforma.hpp"
@@ -177,6 +178,7 @@ int porta_escreve(Porta p, const unsigned char* buf, int n) {
 }
 
 int porta_erro() { return e.falha_abrir ? ENOENT : EINVAL; }
+const char* porta_erro_texto() { return std::strerror(porta_erro()); }
 const char* porta_grupo(const char*) { return nullptr; }
 void porta_fecha(Porta) { e.eventos_porta += 'F'; }
 

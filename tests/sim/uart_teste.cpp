@@ -10,7 +10,7 @@
 
 #include "sim/pty.hpp"
 #include "sim/uart.hpp"
-#include "platform/posix/baud_linux.hpp"
+#include "platform/linux/baud.hpp"
 
 namespace xagsim {
 namespace {

@@ -3,14 +3,34 @@
 
 #include <string>
 
+#include "platform/linux/linux.hpp"
+#include "platform/ordem_natural.hpp"
 #include "platform/plataforma.hpp"
-#include "platform/posix/nome_porta.hpp"
 
 namespace {
 
 std::string caminho(const char* nome) {
   char buf[64];
   return plat::caminho_da_porta(nome, buf, sizeof buf) ? std::string(buf) : "(none)";
+}
+
+// By the letters, then by the number, then as written; Windows's letters
+// without regard to case.
+TEST(OrdemNatural, PortNames) {
+  struct {
+    const char* a;
+    const char* b;
+    bool sem_caixa;
+    int sinal;
+  } const casos[] = {
+      {"ttyS2", "ttyS10", false, -1}, {"ttyS10", "ttyS9", false, 1}, {"ttyACM0", "ttyS0", false, -1},
+      {"ttyS1", "ttyS1", false, 0},   {"com2", "COM10", true, -1},    {"COM3", "com3", true, -1},
+      {"ttyUSB0", "ttymxc0", false, -1}, {"COM9", "LPT1", true, -1},
+  };
+  for (const auto& c : casos) {
+    int r = plat::compara_nomes_de_porta(c.a, c.b, c.sem_caixa);
+    EXPECT_EQ((r > 0) - (r < 0), c.sinal) << c.a << " " << c.b;
+  }
 }
 
 }  // namespace

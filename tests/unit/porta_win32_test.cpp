@@ -3,7 +3,9 @@
 // or not, and a pulled adapter whose calls fail.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -18,11 +20,17 @@ struct Roteiro {
   DWORD erro_fim = 0;
   bool sonda_falha = false;   // ClearCommError fails
   DWORD erro_espera = 0;      // WaitCommEvent fails at once with it; 0: pending
+  bool espera_vazia = false;  // WaitCommEvent ends at once with no event
+  int esperas = 0;            // WaitCommEvent calls
   int olhares_ate_byte = -1;  // ClearCommError finds a byte after this many looks
   std::string escritos;       // what WriteFile was handed, call after call
   int cancelamentos = 0;
   OVERLAPPED* escrita = nullptr;
+  DWORD erro_le_ajustes = 0;    // GetCommState fails with it
+  DWORD erro_ajustes = 0;       // SetCommState fails with it
+  int ajustes_mudados = 0;
 } r;
+std::atomic<int> escritas_pedidas{0};  // WriteFile calls, seen from a driver's thread
 
 HANDLE evento_de(OVERLAPPED* o) {
   return reinterpret_cast<HANDLE>(reinterpret_cast<std::uintptr_t>(o->hEvent) & ~std::uintptr_t{1});
@@ -36,6 +44,7 @@ BOOL WINAPI escreve(HANDLE, LPCVOID buf, DWORD n, LPDWORD, LPOVERLAPPED o) {
   r.escritos.append(static_cast<const char*>(buf), n);
   r.escrita = o;
   ResetEvent(evento_de(o));
+  ++escritas_pedidas;
   return falha(ERROR_IO_PENDING);
 }
 BOOL WINAPI resultado(HANDLE, LPOVERLAPPED o, LPDWORD n, BOOL) {
@@ -43,7 +52,12 @@ BOOL WINAPI resultado(HANDLE, LPOVERLAPPED o, LPDWORD n, BOOL) {
   *n = r.erro_fim == 0 ? 1 : 0;
   return r.erro_fim == 0 ? TRUE : falha(r.erro_fim);
 }
-BOOL WINAPI espera_evento(HANDLE, LPDWORD, LPOVERLAPPED o) {
+BOOL WINAPI espera_evento(HANDLE, LPDWORD mascara, LPOVERLAPPED o) {
+  ++r.esperas;
+  if (r.espera_vazia) {
+    *mascara = 0;
+    return TRUE;
+  }
   if (r.erro_espera == 0) ResetEvent(o->hEvent);
   return falha(r.erro_espera != 0 ? r.erro_espera : ERROR_IO_PENDING);
 }
@@ -56,6 +70,11 @@ BOOL WINAPI estado(HANDLE, LPDWORD erros, LPCOMSTAT s) {
   return TRUE;
 }
 BOOL WINAPI le(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED) { return falha(ERROR_IO_PENDING); }
+BOOL WINAPI le_ajustes(HANDLE, LPDCB) { return r.erro_le_ajustes != 0 ? falha(r.erro_le_ajustes) : TRUE; }
+BOOL WINAPI muda_ajustes(HANDLE, LPDCB) {
+  ++r.ajustes_mudados;
+  return r.erro_ajustes != 0 ? falha(r.erro_ajustes) : TRUE;
+}
 
 // The pending write ends, as the driver signals it.
 void termina(DWORD erro) {
@@ -68,9 +87,18 @@ class PortaWin32 : public ::testing::Test {
  protected:
   void SetUp() override {
     r = Roteiro{};
-    plat::win32::chamadas = {le, escreve, resultado, espera_evento, cancela, estado};
-    static std::intptr_t proxima = 0x4000;
-    p_ = proxima += 4;  // a port of its own: no state left from another test
+    escritas_pedidas = 0;
+    auto& c = plat::win32::chamadas;
+    c.le = le;
+    c.escreve = escreve;
+    c.resultado = resultado;
+    c.espera_evento = espera_evento;
+    c.cancela = cancela;
+    c.estado = estado;
+    c.le_ajustes = le_ajustes;
+    c.muda_ajustes = muda_ajustes;
+    p_ = 0x4000;
+    plat::win32::porta_comeca(p_);  // as porta_abre starts it: no state left from another test
   }
   void TearDown() override { plat::win32::chamadas = guardadas_; }
   int envia(const char* c) { return plat::porta_escreve_agora(p_, reinterpret_cast<const unsigned char*>(c), 1); }
@@ -91,6 +119,19 @@ TEST_F(PortaWin32, KeyPendingThenDoneIsSentOnceNeverCancelled) {
   EXPECT_EQ(envia("b"), 1);
   EXPECT_EQ(r.escritos, "ab");
   EXPECT_EQ(r.cancelamentos, 0);
+}
+
+TEST_F(PortaWin32, UploadWriteLeftPendingIsNoFailure) {
+  std::thread driver([] {
+    while (escritas_pedidas == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    termina(0);
+  });
+  EXPECT_EQ(plat::porta_escreve(p_, reinterpret_cast<const unsigned char*>("a"), 1), 1);
+  driver.join();
+  EXPECT_EQ(r.escritos, "a");
+  EXPECT_EQ(r.cancelamentos, 0);
+  EXPECT_EQ(plat::aguarda(p_, plat::ev_linha, 0), 0U);  // the line is not lost
 }
 
 struct Falha {
@@ -134,5 +175,47 @@ TEST_F(PortaWin32, FailedWaitCommEventIsNeverWaitedOn) {
   r.sonda_falha = true;
   EXPECT_EQ(plat::aguarda(p_, plat::ev_linha, 10000), plat::ev_perdida);
 }
+
+TEST_F(PortaWin32, EmptyWaitCommEventIsTriedAgainAfterASecond) {
+  r.espera_vazia = true;
+  EXPECT_EQ(plat::aguarda(p_, plat::ev_linha, 50), 0U);
+  EXPECT_EQ(r.esperas, 3);  // three empty ends in a row: looked at instead
+  EXPECT_EQ(plat::aguarda(p_, plat::ev_linha, 50), 0U);
+  EXPECT_EQ(r.esperas, 3);
+  Sleep(1000);
+  EXPECT_EQ(plat::aguarda(p_, plat::ev_linha, 50), 0U);
+  EXPECT_EQ(r.esperas, 6);
+}
+
+struct Recusa {
+  const char* nome;
+  DWORD erro_le;      // GetCommState fails with it
+  DWORD erro_muda;    // SetCommState fails with it
+  int mudados;        // SetCommState calls
+  int codigo;         // porta_erro()
+  bool do_sistema;    // the text shown is the system's own, not strerror's
+};
+
+class AjustesRecusados : public PortaWin32, public ::testing::WithParamInterface<Recusa> {};
+
+TEST_P(AjustesRecusados, KeepTheirCause) {
+  const Recusa& c = GetParam();
+  r.erro_le_ajustes = c.erro_le;
+  r.erro_ajustes = c.erro_muda;
+  EXPECT_FALSE(plat::porta_configura(p_, 115200));
+  EXPECT_EQ(r.ajustes_mudados, c.mudados);
+  EXPECT_EQ(plat::porta_erro(), c.codigo);
+  std::string texto = plat::porta_erro_texto();
+  EXPECT_EQ(texto, plat::win32::texto_do_erro(c.erro_le != 0 ? c.erro_le : c.erro_muda));
+  EXPECT_EQ(texto != std::strerror(c.codigo), c.do_sistema) << texto;
+}
+
+const Recusa recusas[] = {
+    {"state_unreadable", ERROR_INVALID_HANDLE, 0, 0, EIO, true},
+    {"rate_refused", 0, ERROR_INVALID_PARAMETER, 1, EINVAL, true},
+    {"device_failed", 0, ERROR_GEN_FAILURE, 1, EIO, true},
+};
+INSTANTIATE_TEST_SUITE_P(Win32, AjustesRecusados, ::testing::ValuesIn(recusas),
+                         [](const auto& i) { return std::string(i.param.nome); });
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "platform/posix/baud_linux.hpp"
+#include "platform/linux/baud.hpp"
 
 #include <asm/termbits.h>
 #include <sys/ioctl.h>

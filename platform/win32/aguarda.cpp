@@ -5,9 +5,10 @@
 //
 // A port whose WaitCommEvent fails, or ends at once with no event or aborted
 // (wine does so on a pseudo-terminal, having no modem lines to watch), and
-// yet answers the probe, cannot be waited on: for
-// it the receive queue is looked at after 1, 2, 4, 8 and then every 16 ms,
-// with the keyboard still waited on in between, so it never spins.
+// yet answers the probe three times in a row, is not waited on for a second:
+// its receive queue is looked at after 1, 2, 4, 8 and then every 16 ms, with
+// the keyboard still waited on in between, so it never spins. Then
+// WaitCommEvent is tried again.
 #include "platform/win32/chamadas_win32.hpp"
 #include "platform/win32/win32.hpp"
 
@@ -19,18 +20,11 @@ using win32::alca;
 
 constexpr int vazias_ate_desistir = 3;  // empty completions in a row before the port counts as unwaitable
 constexpr DWORD passo_maximo_ms = 16;
+constexpr std::int64_t olhada_por_us = 1'000'000;  // then WaitCommEvent is tried again
 
 enum class Fila { vazia, com_bytes, perdida };
 
-struct EsperaDaLinha {
-  Porta porta = porta_invalida;
-  OVERLAPPED o{};
-  DWORD mascara = 0;
-  bool pendente = false;     // a WaitCommEvent is under way
-  int vazias = 0;            // it ended with no event, in a row
-};
-
-EsperaDaLinha espera;
+win32::EstadoDaPorta& aberta = win32::porta_aberta;
 
 Fila olha_fila(Porta p) {
   COMSTAT estado{};
@@ -42,42 +36,51 @@ Fila olha_fila(Porta p) {
   return estado.cbInQue > 0 ? Fila::com_bytes : Fila::vazia;
 }
 
-bool sem_eventos(Porta p) { return espera.porta == p && espera.vazias >= vazias_ate_desistir; }
+// Looked at instead of waited on, for a second at a time: a driver whose
+// wait ended empty may well answer it again later.
+bool sem_eventos() {
+  if (aberta.vazias < vazias_ate_desistir) return false;
+  std::int64_t agora = agora_us();
+  if (aberta.olhada_desde_us < 0) aberta.olhada_desde_us = agora;
+  if (agora - aberta.olhada_desde_us < olhada_por_us) return true;
+  aberta.vazias = 0;
+  aberta.olhada_desde_us = -1;
+  return false;
+}
 
 // The wait that ended: its mask says whether the port can be waited on.
 Fila termina_espera(Porta p) {
   DWORD n = 0;
-  espera.pendente = false;
-  bool terminou = win32::chamadas.resultado(alca(p), &espera.o, &n, FALSE) != 0;
+  aberta.esperando = false;
+  bool terminou = win32::chamadas.resultado(alca(p), &aberta.espera, &n, FALSE) != 0;
   if (!terminou && win32::falhou(p, GetLastError())) return Fila::perdida;
   // Ended with no event, or aborted (wine: the modem lines cannot be read).
-  espera.vazias = terminou && espera.mascara != 0 ? 0 : espera.vazias + 1;
+  aberta.vazias = terminou && aberta.mascara != 0 ? 0 : aberta.vazias + 1;
   return Fila::vazia;
 }
 
 // Starts a WaitCommEvent unless one is under way; its event is signalled
 // when it ends. False when the line is gone.
 bool arma(Porta p) {
-  if (espera.porta != p) espera = EsperaDaLinha{p};
-  if (espera.pendente) return true;
-  espera.o = OVERLAPPED{};
-  espera.o.hEvent = win32::evento(win32::evento_da_linha);
-  ResetEvent(espera.o.hEvent);
-  espera.mascara = 0;
-  if (win32::chamadas.espera_evento(alca(p), &espera.mascara, &espera.o)) {
-    espera.vazias = espera.mascara == 0 ? espera.vazias + 1 : 0;
-    SetEvent(espera.o.hEvent);  // ended at once: the queue is looked at again
+  if (aberta.esperando) return true;
+  aberta.espera = OVERLAPPED{};
+  aberta.espera.hEvent = win32::evento(win32::evento_da_linha);
+  ResetEvent(aberta.espera.hEvent);
+  aberta.mascara = 0;
+  if (win32::chamadas.espera_evento(alca(p), &aberta.mascara, &aberta.espera)) {
+    aberta.vazias = aberta.mascara == 0 ? aberta.vazias + 1 : 0;
+    SetEvent(aberta.espera.hEvent);  // ended at once: the queue is looked at again
     return true;
   }
   DWORD erro = GetLastError();
   if (erro == ERROR_IO_PENDING) {
-    espera.pendente = true;
+    aberta.esperando = true;
     return true;
   }
   // Failed at once: never a wait on an event that may not come. The port is
   // lost, or it is looked at instead.
-  espera.vazias = vazias_ate_desistir;
-  SetEvent(espera.o.hEvent);
+  aberta.vazias = vazias_ate_desistir;
+  SetEvent(aberta.espera.hEvent);
   return !win32::falhou(p, erro);
 }
 
@@ -96,8 +99,7 @@ unsigned achados(Porta p, unsigned eventos) {
 
 DWORD restante(std::int64_t prazo_us) {
   if (prazo_us < 0) return INFINITE;
-  std::int64_t falta = prazo_us - agora_us();
-  return falta <= 0 ? 0 : static_cast<DWORD>((falta + 999) / 1000);
+  return static_cast<DWORD>(em_ms(prazo_us - agora_us()));
 }
 
 }  // namespace
@@ -107,10 +109,9 @@ namespace win32 {
 // Its WaitCommEvent was cancelled with the port's other operations: it is
 // seen to end before its OVERLAPPED can serve another.
 void espera_esquece(Porta p) {
-  if (espera.porta != p) return;
   DWORD n = 0;
-  if (espera.pendente) chamadas.resultado(alca(p), &espera.o, &n, TRUE);
-  espera = EsperaDaLinha{};
+  if (porta_aberta.esperando) chamadas.resultado(alca(p), &porta_aberta.espera, &n, TRUE);
+  porta_aberta.esperando = false;
 }
 
 }  // namespace win32
@@ -126,10 +127,10 @@ unsigned aguarda(Porta p, unsigned eventos, int ms) {
     if (falta == 0) return 0;
     HANDLE alcas[3];
     DWORD quantas = 0;
-    bool olhando = da_linha && sem_eventos(p);
+    bool olhando = da_linha && sem_eventos();
     if (da_linha && !olhando) {
       if (!arma(p)) return ev_perdida;
-      alcas[quantas++] = espera.o.hEvent;
+      alcas[quantas++] = aberta.espera.hEvent;
     }
     if ((eventos & ev_tecla) != 0 && win32::teclado() != nullptr) alcas[quantas++] = win32::teclado();
     HANDLE escrita = (eventos & ev_escrita) != 0 && p != porta_invalida ? win32::escrita_em_curso(p) : nullptr;
@@ -148,7 +149,7 @@ unsigned aguarda(Porta p, unsigned eventos, int ms) {
       continue;
     }
     DWORD w = WaitForMultipleObjects(quantas, alcas, FALSE, falta);
-    if (da_linha && !olhando && w == WAIT_OBJECT_0 && espera.pendente &&
+    if (da_linha && !olhando && w == WAIT_OBJECT_0 && aberta.esperando &&
         termina_espera(p) == Fila::perdida) {
       return ev_perdida;
     }

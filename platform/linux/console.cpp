@@ -1,8 +1,7 @@
-// The console on POSIX: the keyboard is standard input. When it is a
+// The console on Linux: the keyboard is standard input. When it is a
 // terminal its settings are saved, it is switched to single keys without
 // echo, and the saved settings come back on every way out.
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,24 +9,24 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "platform/linux/linux.hpp"
 #include "platform/plataforma.hpp"
-#include "platform/posix/porta_posix.hpp"
 
 namespace plat {
 
 namespace {
 
-constexpr int teclado = STDIN_FILENO;
+constexpr int fd_teclado = STDIN_FILENO;
 
 termios salvo{};
 volatile sig_atomic_t temos_salvo = 0;   // standard input is a terminal and salvo holds its settings
 volatile sig_atomic_t modo_teclas = 0;   // single-key settings are in force
-bool teclado_acabou = false;
+bool entrada_acabou = false;
 bool teclado_perdido = false;            // the console's terminal went away
-int tecla_guardada = -1;                 // read by tecla_pronta, not yet taken by tecla_le
+int guardada = -1;                 // read by tecla_pronta, not yet taken by tecla_le
 
 void restaura() {
-  if (temos_salvo) tcsetattr(teclado, TCSANOW, &salvo);
+  if (temos_salvo) tcsetattr(fd_teclado, TCSANOW, &salvo);
 }
 
 void aplica_teclas() {
@@ -39,7 +38,7 @@ void aplica_teclas() {
   t.c_cc[VSUSP] = _POSIX_VDISABLE;
   t.c_cc[VMIN] = 1;
   t.c_cc[VTIME] = 0;
-  tcsetattr(teclado, TCSANOW, &t);
+  tcsetattr(fd_teclado, TCSANOW, &t);
 }
 
 // The mode the program is in, applied again (a shell may have put its own
@@ -119,15 +118,8 @@ void ao_sair() { restaura(); }
 
 // A non-blocking look at the keyboard: true when a byte is there to read.
 bool teclado_tem_algo(int espera_ms) {
-  pollfd f{teclado, POLLIN, 0};
+  pollfd f{fd_teclado, POLLIN, 0};
   return poll(&f, 1, espera_ms) > 0;
-}
-
-// A line that hung up or failed: bytes it still holds are read first.
-unsigned linha_caida(int fd, unsigned eventos) {
-  int esperando = 0;
-  if ((eventos & ev_linha) != 0 && ioctl(fd, FIONREAD, &esperando) == 0 && esperando > 0) return ev_linha;
-  return ev_perdida;
 }
 
 // A read that ended the input: the terminal hung up (EIO; or an end of
@@ -135,7 +127,7 @@ unsigned linha_caida(int fd, unsigned eventos) {
 // answers as one) rather than an end typed or a file that ended.
 bool terminal_caiu(ssize_t r, int erro) {
   if (r < 0) return erro == EIO;
-  return temos_salvo && (modo_teclas || !isatty(teclado));
+  return temos_salvo && (modo_teclas || !isatty(fd_teclado));
 }
 
 // Reads one byte of keyboard input; the end of input (or a keyboard that
@@ -143,10 +135,16 @@ bool terminal_caiu(ssize_t r, int erro) {
 int le_um_byte() {
   unsigned char c = 0;
   for (;;) {
-    ssize_t r = read(teclado, &c, 1);
+    ssize_t r = read(fd_teclado, &c, 1);
     if (r == 1) return c;
     if (r < 0 && errno == EINTR) continue;
-    teclado_acabou = true;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A keyboard whose file was left non-blocking by whoever opened it:
+      // no key yet, so wait for one.
+      teclado_tem_algo(-1);
+      continue;
+    }
+    entrada_acabou = true;
     if (terminal_caiu(r, errno)) teclado_perdido = true;
     return -1;
   }
@@ -166,7 +164,7 @@ void console_teclas() {
 }  // namespace
 
 void console_inicia() {
-  if (isatty(teclado) && tcgetattr(teclado, &salvo) == 0) {
+  if (isatty(fd_teclado) && tcgetattr(fd_teclado, &salvo) == 0) {
     temos_salvo = 1;
     instala_sinais();
     std::atexit(ao_sair);
@@ -180,19 +178,19 @@ void console_termina() {
 }
 
 bool tecla_pronta() {
-  if (tecla_guardada >= 0) return true;
-  if (teclado_acabou || !teclado_tem_algo(0)) return false;
-  tecla_guardada = le_um_byte();
-  return tecla_guardada >= 0;
+  if (guardada >= 0) return true;
+  if (entrada_acabou || !teclado_tem_algo(0)) return false;
+  guardada = le_um_byte();
+  return guardada >= 0;
 }
 
 int tecla_le() {
-  if (tecla_guardada >= 0) {
-    int c = tecla_guardada;
-    tecla_guardada = -1;
+  if (guardada >= 0) {
+    int c = guardada;
+    guardada = -1;
     return c;
   }
-  if (teclado_acabou) return -1;
+  if (entrada_acabou) return -1;
   return le_um_byte();
 }
 
@@ -209,7 +207,7 @@ int le_linha(char* buf, int tamanho) {
     if (c == '\r') {
       // Typed ahead while the keys were still single: Enter came in as a
       // bare CR, and the switch to line mode handed it over as it stood.
-      if (tecla_pronta() && tecla_guardada == '\n') tecla_guardada = -1;
+      if (tecla_pronta() && guardada == '\n') guardada = -1;
       break;
     }
     if (n < tamanho - 1) {
@@ -220,51 +218,19 @@ int le_linha(char* buf, int tamanho) {
   }
   buf[n] = '\0';
   console_teclas();
-  teclado_acabou = false;  // an end of input typed at this prompt is over
+  entrada_acabou = false;  // an end of input typed at this prompt is over
   if (!leu) return -1;
   return longa ? tamanho : n;
 }
 
 bool console_perdido() { return teclado_perdido; }
 
-unsigned aguarda(Porta p, unsigned eventos, int ms) {
-  if ((eventos & ev_tecla) != 0 && tecla_guardada >= 0) return ev_tecla;
-  const bool olha_porta = (eventos & (ev_linha | ev_escrita)) != 0 && p != porta_invalida;
-  const int fd = static_cast<int>(p);
-  if (olha_porta && porta_falhou(fd)) return linha_caida(fd, eventos);
-  pollfd f[2]{};
-  nfds_t quantos = 0;
-  int da_porta = -1;
-  int do_teclado = -1;
-  if (olha_porta) {
-    short quer = 0;
-    if (eventos & ev_linha) quer |= POLLIN;
-    if (eventos & ev_escrita) quer |= POLLOUT;
-    da_porta = static_cast<int>(quantos);
-    f[quantos++] = {fd, quer, 0};
-  }
-  if ((eventos & ev_tecla) != 0 && !teclado_acabou) {
-    do_teclado = static_cast<int>(quantos);
-    f[quantos++] = {teclado, POLLIN, 0};
-  }
-  if (quantos == 0) {
-    if (ms > 0) dorme_ms(ms);
-    return 0;
-  }
-  int r = poll(f, quantos, ms);
-  if (r <= 0) return 0;
-  unsigned achou = 0;
-  if (do_teclado >= 0 && (f[do_teclado].revents & (POLLIN | POLLHUP | POLLERR)) != 0) achou |= ev_tecla;
-  if (da_porta >= 0) {
-    short v = f[da_porta].revents;
-    if ((v & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-      achou |= linha_caida(fd, eventos);
-    } else {
-      if (v & POLLIN) achou |= ev_linha;
-      if (v & POLLOUT) achou |= ev_escrita;
-    }
-  }
-  return achou;
-}
+void console_restaura() { restaura(); }
+
+int teclado() { return fd_teclado; }
+
+bool tecla_guardada() { return guardada >= 0; }
+
+bool teclado_acabou() { return entrada_acabou; }
 
 }  // namespace plat

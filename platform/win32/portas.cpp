@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ordem_natural.hpp"
 #include "platform/win32/win32.hpp"
 
 #include <setupapi.h>
@@ -128,17 +129,9 @@ void do_setupapi(int& quantas) {
   SetupDiDestroyDeviceInfoList(lista);
 }
 
-// COM2 before COM10: by the letters, then by the number.
 int compara(const void* a, const void* b) {
-  auto* x = static_cast<const PortaAchada*>(a)->nome;
-  auto* y = static_cast<const PortaAchada*>(b)->nome;
-  std::size_t lx = std::strcspn(x, "0123456789");
-  std::size_t ly = std::strcspn(y, "0123456789");
-  if (lx != ly || _strnicmp(x, y, lx) != 0) return _stricmp(x, y);
-  long nx = std::strtol(x + lx, nullptr, 10);
-  long ny = std::strtol(y + ly, nullptr, 10);
-  if (nx != ny) return nx < ny ? -1 : 1;
-  return std::strcmp(x, y);
+  return compara_nomes_de_porta(static_cast<const PortaAchada*>(a)->nome, static_cast<const PortaAchada*>(b)->nome,
+                                true);
 }
 
 }  // namespace

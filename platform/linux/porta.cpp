@@ -1,4 +1,4 @@
-// The serial port on POSIX: a tty file descriptor in raw mode, kept
+// The serial port on Linux: a tty file descriptor in raw mode, kept
 // non-blocking; every wait is a poll with a deadline.
 #include <fcntl.h>
 #include <poll.h>
@@ -11,13 +11,12 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 
 #include "platform/plataforma.hpp"
-#include "platform/posix/baud_linux.hpp"
-#include "platform/posix/nome_porta.hpp"
-#include "platform/posix/porta_posix.hpp"
-#include "platform/posix/relogio_posix.hpp"
+#include "platform/linux/baud.hpp"
+#include "platform/linux/linux.hpp"
 
 namespace plat {
 
@@ -25,19 +24,25 @@ namespace {
 
 constexpr long prazo_escrita_us = 2'000'000;  // the line took nothing for this long: give up
 
-int ultimo_erro = 0;
-int descritor_falho = -1;  // a read or write on this port failed as a vanished device does
+// The port's state, all of it in one place: why its last open or setting
+// failed, and the descriptor on which a read or write failed as a vanished
+// device does.
+struct EstadoDaPorta {
+  int ultimo_erro = 0;
+  int descritor_falho = -1;
+};
+EstadoDaPorta porta_aberta;
 
 // Errors that mean the device behind the descriptor is gone (an unplugged
 // adapter, a pseudo-terminal whose other side has closed).
 void nota_falha(int fd, int erro) {
-  if (erro == EIO || erro == ENXIO || erro == ENODEV) descritor_falho = fd;
+  if (erro == EIO || erro == ENXIO || erro == ENODEV) porta_aberta.descritor_falho = fd;
 }
 
 int descritor(Porta p) { return static_cast<int>(p); }
 
 Porta falha(int erro) {
-  ultimo_erro = erro;
+  porta_aberta.ultimo_erro = erro;
   return porta_invalida;
 }
 
@@ -93,23 +98,23 @@ Porta porta_abre(const char* nome) {
     return falha(EBUSY);
   }
   ioctl(fd, TIOCEXCL);
-  if (descritor_falho == fd) descritor_falho = -1;
+  if (porta_aberta.descritor_falho == fd) porta_aberta.descritor_falho = -1;
   return fd;
 }
 
 bool porta_configura(Porta p, int baud) {
   int fd = descritor(p);
   termios t{};
-  ultimo_erro = EINVAL;
+  porta_aberta.ultimo_erro = EINVAL;
   if (tcgetattr(fd, &t) != 0) {
-    ultimo_erro = errno;
+    porta_aberta.ultimo_erro = errno;
     return false;
   }
   modo_cru(t);
   speed_t codigo = codigo_padrao(baud);
   if (codigo != B0) cfsetspeed(&t, codigo);
   if (tcsetattr(fd, TCSANOW, &t) != 0) {
-    ultimo_erro = errno;
+    porta_aberta.ultimo_erro = errno;
     return false;
   }
   if (codigo == B0 && !baud_arbitrario(fd, baud)) return false;
@@ -176,7 +181,9 @@ int porta_escreve(Porta p, const unsigned char* buf, int n) {
   return enviados;
 }
 
-int porta_erro() { return ultimo_erro; }
+int porta_erro() { return porta_aberta.ultimo_erro; }
+
+const char* porta_erro_texto() { return std::strerror(porta_aberta.ultimo_erro); }
 
 const char* porta_grupo(const char* nome) {
   char caminho[256];
@@ -190,13 +197,20 @@ const char* porta_grupo(const char* nome) {
 }
 
 void porta_fecha(Porta p) {
-  if (descritor_falho == descritor(p)) descritor_falho = -1;
+  if (porta_aberta.descritor_falho == descritor(p)) porta_aberta.descritor_falho = -1;
   close(descritor(p));
 }
 
 bool porta_falhou(int fd) {
   struct stat st {};
-  return fd == descritor_falho || (fstat(fd, &st) == 0 && st.st_nlink == 0);
+  return fd == porta_aberta.descritor_falho || (fstat(fd, &st) == 0 && st.st_nlink == 0);
+}
+
+// DTR and RTS, driven one at a time (a board's reset circuit).
+int porta_linha_modem(Porta p, int linha, bool liga) {
+  int bits = linha == linha_dtr ? TIOCM_DTR : TIOCM_RTS;
+  if (ioctl(static_cast<int>(p), liga ? TIOCMBIS : TIOCMBIC, &bits) == 0) return 0;
+  return errno;
 }
 
 }  // namespace plat

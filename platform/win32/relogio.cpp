@@ -8,7 +8,19 @@
 // in the process itself with a microsecond select().
 #include "platform/win32/win32.hpp"
 
+#include <timeapi.h>
+
 namespace plat {
+
+namespace {
+
+// The 1 ms timer period (timeBeginPeriod) raises the whole machine's timer
+// rate, so it is asked for only while an exchange paced by 1 ms pauses runs.
+constexpr UINT periodo_ms = 1;
+
+volatile LONG pedidos = 0;  // temporizador_fino(true) not yet matched
+
+}  // namespace
 
 namespace win32 {
 
@@ -16,6 +28,10 @@ FARPROC ntdll_do_wine(const char* nome) {
   HMODULE nt = GetModuleHandleW(L"ntdll.dll");
   if (nt == nullptr || GetProcAddress(nt, "wine_get_version") == nullptr) return nullptr;
   return GetProcAddress(nt, nome);
+}
+
+void devolve_periodo() {
+  if (InterlockedExchange(&pedidos, 0) > 0) timeEndPeriod(periodo_ms);
 }
 
 }  // namespace win32
@@ -30,7 +46,7 @@ using Adiamento = LONG(WINAPI*)(BOOLEAN alertavel, const LARGE_INTEGER* quando);
 // NtDelayExecution under wine, nullptr on Windows, whose own sleeps keep to
 // the timer period.
 Adiamento adiamento_do_wine() {
-  static const Adiamento a =
+  static Adiamento a =
       reinterpret_cast<Adiamento>(reinterpret_cast<void*>(win32::ntdll_do_wine("NtDelayExecution")));
   return a;
 }
@@ -79,6 +95,14 @@ void dorme_ate_us(std::int64_t instante) {
     }
   }
   while (agora_us() < instante) YieldProcessor();
+}
+
+void temporizador_fino(bool liga) {
+  if (liga) {
+    if (InterlockedIncrement(&pedidos) == 1) timeBeginPeriod(periodo_ms);
+  } else if (pedidos > 0 && InterlockedDecrement(&pedidos) == 0) {
+    timeEndPeriod(periodo_ms);
+  }
 }
 
 void dorme_ms(int ms) { dorme_ate_us(agora_us() + 1000LL * ms); }

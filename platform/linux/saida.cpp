@@ -1,11 +1,13 @@
-// Standard output that never holds up an upload, the --log file, and
-// telling two names of one file apart, on POSIX.
-#include <fcntl.h>
+// Standard output on Linux: its character set, whether it and standard
+// error are terminals, and the writes of --batch that never hold up an
+// upload.
+#include <langinfo.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
+#include <cstring>
 
 #include "platform/plataforma.hpp"
 
@@ -44,34 +46,21 @@ std::size_t saida_escreve_sem_esperar(const void* buf, std::size_t n) {
   return escritos;
 }
 
-std::FILE* arquivo_acrescenta(const char* caminho, bool& nao_comum) {
-  nao_comum = false;
-  struct stat st {};
-  if (stat(caminho, &st) == 0 && !S_ISREG(st.st_mode)) {
-    nao_comum = !S_ISDIR(st.st_mode);
-    errno = S_ISDIR(st.st_mode) ? EISDIR : 0;
-    return nullptr;
-  }
-  // O_NONBLOCK: a FIFO put in its place meanwhile fails the open (ENXIO)
-  // instead of waiting for a reader.
-  int fd = open(caminho, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-  if (fd < 0) return nullptr;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    nao_comum = true;
-    errno = 0;
-    return nullptr;
-  }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  std::FILE* f = fdopen(fd, "ab");
-  if (f == nullptr) close(fd);
-  return f;
+bool erro_terminal() { return isatty(2) == 1; }
+
+bool saida_utf8() {
+  static const bool utf8 = [] {
+    std::setlocale(LC_CTYPE, "");
+    const char* codigo = nl_langinfo(CODESET);
+    bool r = codigo != nullptr && (std::strcmp(codigo, "UTF-8") == 0 || std::strcmp(codigo, "utf8") == 0);
+    std::setlocale(LC_CTYPE, "C");  // the program's own character handling stays byte-wise
+    return r;
+  }();
+  return utf8;
 }
 
-bool mesmo_arquivo(const char* a, const char* b) {
-  struct stat sa {};
-  struct stat sb {};
-  return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
+bool saida_console(const char*, std::size_t) { return false; }
+
+bool saida_terminal() { return isatty(STDOUT_FILENO) == 1; }
 
 }  // namespace plat

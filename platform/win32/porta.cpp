@@ -29,25 +29,14 @@ HANDLE sem_porta_de_conclusao(HANDLE e) {
   return reinterpret_cast<HANDLE>(reinterpret_cast<std::uintptr_t>(e) | 1U);
 }
 
-namespace {
+EstadoDaPorta porta_aberta;
 
-// The open port's own state: whether its line was found lost, and the write
-// porta_escreve_agora handed to the driver that has not ended yet (its bytes
-// kept here, where the driver reads them until it ends).
-struct EstadoDaPorta {
-  Porta porta = porta_invalida;
-  bool perdida = false;
-  bool pendente = false;
-  OVERLAPPED o{};
-  unsigned char bytes[256]{};
-};
-
-EstadoDaPorta estado;
-
-EstadoDaPorta& da(Porta p) {
-  if (estado.porta != p) estado = EstadoDaPorta{p};
-  return estado;
+void porta_comeca(Porta p) {
+  porta_aberta = EstadoDaPorta{};
+  porta_aberta.porta = p;
 }
+
+namespace {
 
 // The probe: a port whose state can still be read is still there.
 bool responde(Porta p) {
@@ -61,28 +50,25 @@ bool responde(Porta p) {
 bool falhou(Porta p, DWORD erro, bool cancelada_por_nos) {
   if (cancelada_por_nos && erro == ERROR_OPERATION_ABORTED) return false;
   if (responde(p)) return false;
-  da(p).perdida = true;
+  porta_aberta.perdida = true;
   return true;
 }
 
-bool perdida(Porta p) { return da(p).perdida; }
+bool perdida(Porta) { return porta_aberta.perdida; }
 
-HANDLE escrita_em_curso(Porta p) {
-  EstadoDaPorta& e = da(p);
-  return e.pendente ? evento(evento_escrita) : nullptr;
-}
+HANDLE escrita_em_curso(Porta) { return porta_aberta.escrevendo ? evento(evento_escrita) : nullptr; }
 
 bool escrita_livre(Porta p) {
-  EstadoDaPorta& e = da(p);
-  if (!e.pendente) return true;
+  EstadoDaPorta& e = porta_aberta;
+  if (!e.escrevendo) return true;
   DWORD n = 0;
-  if (chamadas.resultado(alca(p), &e.o, &n, FALSE)) {
-    e.pendente = false;
+  if (chamadas.resultado(alca(p), &e.escrita, &n, FALSE)) {
+    e.escrevendo = false;
     return true;
   }
   DWORD erro = GetLastError();
   if (erro == ERROR_IO_INCOMPLETE) return false;
-  e.pendente = false;  // failed: its bytes are gone with it
+  e.escrevendo = false;  // failed: its bytes are gone with it
   falhou(p, erro);
   return true;
 }
@@ -97,21 +83,32 @@ constexpr DWORD mascara = EV_RXCHAR | EV_TXEMPTY;
 constexpr DWORD tempo_leitura_ms = 1;     // a read returns after 1 ms with whatever came
 constexpr DWORD prazo_escrita_ms = 2000;  // the line took nothing for this long: give up
 constexpr DWORD folga_leitura_ms = 1000;  // a 1 ms read that has not ended by then never will
-constexpr char prefixo_dispositivo[] = "\\\\.\\";
 
+// Why the last open or setting of the port failed: errno, and beside it the
+// Win32 error it came from (0 when none), whose own text is shown when errno
+// would lose the cause.
 int ultimo_erro = 0;
+DWORD ultimo_erro_win32 = 0;
+bool mostra_texto_do_sistema = false;
 
-// The read time-outs in force: the 1 ms of a read that has to wait for its
-// bytes, or none for one whose bytes are all waiting already (wine then
-// completes the read at once instead of through its server).
-struct TempoDeLeitura {
-  Porta porta = porta_invalida;
-  DWORD total_ms = 0;
-};
-TempoDeLeitura tempo_em_vigor;
+void nota_erro(int codigo, DWORD erro, bool texto_do_sistema) {
+  ultimo_erro = codigo;
+  ultimo_erro_win32 = erro;
+  mostra_texto_do_sistema = texto_do_sistema && erro != 0;
+}
 
+// The settings were refused: EINVAL for a parameter the driver does not
+// take, otherwise errno as for any file; the system's text either way.
+void nota_ajustes_recusados(DWORD erro) {
+  nota_erro(erro == ERROR_INVALID_PARAMETER ? EINVAL : win32::errno_de(erro), erro, true);
+}
+
+// The read time-outs: the 1 ms of a read that has to wait for its bytes, or
+// none for one whose bytes are all waiting already (wine then completes the
+// read at once instead of through its server).
 bool tempo_de_leitura(Porta p, DWORD total_ms) {
-  if (tempo_em_vigor.porta == p && tempo_em_vigor.total_ms == total_ms) return true;
+  win32::EstadoDaPorta& e = win32::porta_aberta;
+  if (e.com_tempo && e.tempo_leitura_ms == total_ms) return true;
   COMMTIMEOUTS t{};
   t.ReadIntervalTimeout = MAXDWORD;
   t.ReadTotalTimeoutMultiplier = 0;
@@ -119,7 +116,8 @@ bool tempo_de_leitura(Porta p, DWORD total_ms) {
   t.WriteTotalTimeoutMultiplier = 0;
   t.WriteTotalTimeoutConstant = 0;
   if (!SetCommTimeouts(alca(p), &t)) return false;
-  tempo_em_vigor = {p, total_ms};
+  e.com_tempo = true;
+  e.tempo_leitura_ms = total_ms;
   return true;
 }
 
@@ -158,7 +156,7 @@ using LeituraNt = LONG(WINAPI*)(HANDLE arquivo, HANDLE evento, void* apc, void* 
 // time-outs at 0, goes to NtReadFile with neither, as ReadFile would with
 // no event; it ends at once with the bytes.
 LeituraNt leitura_do_wine() {
-  static const LeituraNt l =
+  static LeituraNt l =
       reinterpret_cast<LeituraNt>(reinterpret_cast<void*>(win32::ntdll_do_wine("NtReadFile")));
   return l;
 }
@@ -193,16 +191,6 @@ int errno_da_porta(DWORD erro) {
   return win32::errno_de(erro);
 }
 
-// COM10 and up exist only under \\.\: every name goes through it.
-bool caminho_da_porta(const char* nome, char* buf, std::size_t tamanho) {
-  std::size_t n = std::strlen(nome);
-  std::size_t p = std::strncmp(nome, prefixo_dispositivo, 4) == 0 ? 0 : 4;
-  if (p + n + 1 > tamanho) return false;
-  std::memcpy(buf, prefixo_dispositivo, p);
-  std::memcpy(buf + p, nome, n + 1);
-  return true;
-}
-
 // One overlapped write, waited for up to `limite_ms`; `n` is how many bytes
 // it took by then. False when the line is lost.
 bool escreve_uma_vez(Porta p, const unsigned char* buf, int quantos, DWORD limite_ms, DWORD& n) {
@@ -222,11 +210,11 @@ bool termina_escrita_pendente(Porta p, DWORD limite_ms) {
   if (e == nullptr) return true;
   WaitForSingleObject(e, limite_ms);
   if (win32::escrita_livre(p)) return true;
-  win32::EstadoDaPorta& d = win32::da(p);
-  win32::chamadas.cancela(alca(p), &d.o);
+  win32::EstadoDaPorta& d = win32::porta_aberta;
+  win32::chamadas.cancela(alca(p), &d.escrita);
   DWORD n = 0;
-  if (!win32::chamadas.resultado(alca(p), &d.o, &n, TRUE)) win32::falhou(p, GetLastError(), true);
-  d.pendente = false;
+  if (!win32::chamadas.resultado(alca(p), &d.escrita, &n, TRUE)) win32::falhou(p, GetLastError(), true);
+  d.escrevendo = false;
   return n > 0;
 }
 
@@ -234,23 +222,29 @@ bool termina_escrita_pendente(Porta p, DWORD limite_ms) {
 
 Porta porta_abre(const char* nome) {
   char caminho[300];
-  if (!caminho_da_porta(nome, caminho, sizeof caminho)) {
-    ultimo_erro = ENOENT;
+  if (!porta_caminho(nome, caminho, sizeof caminho)) {
+    nota_erro(ENOENT, 0, false);
     return porta_invalida;
   }
-  HANDLE h = CreateFileA(caminho, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  HANDLE h = win32::abre_arquivo(caminho, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED);
   if (h == INVALID_HANDLE_VALUE) {
-    ultimo_erro = errno_da_porta(GetLastError());
+    DWORD erro = GetLastError();
+    int codigo = errno_da_porta(erro);
+    nota_erro(codigo, erro, codigo == EIO);  // EIO: an error errno has no name for
     return porta_invalida;
   }
+  win32::porta_comeca(reinterpret_cast<Porta>(h));
   return reinterpret_cast<Porta>(h);
 }
 
 bool porta_configura(Porta p, int baud) {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  GetCommState(alca(p), &dcb);
+  if (!win32::chamadas.le_ajustes(alca(p), &dcb)) {
+    nota_ajustes_recusados(GetLastError());
+    return false;
+  }
   dcb.BaudRate = static_cast<DWORD>(baud);
   dcb.ByteSize = 8;
   dcb.Parity = NOPARITY;
@@ -265,27 +259,33 @@ bool porta_configura(Porta p, int baud) {
   dcb.fDsrSensitivity = FALSE;
   dcb.fParity = FALSE;  // the line has no parity to check
   dcb.fAbortOnError = FALSE;  // a line error must not fail every later read and write
-  if (!SetCommState(alca(p), &dcb)) {
-    ultimo_erro = EINVAL;
+  if (!win32::chamadas.muda_ajustes(alca(p), &dcb)) {
+    nota_ajustes_recusados(GetLastError());
     return false;
   }
   SetCommMask(alca(p), mascara);
-  win32::da(p) = win32::EstadoDaPorta{p};
-  tempo_em_vigor = {};
+  win32::porta_aberta.com_tempo = false;  // the port's time-outs are not known after new settings
   tempo_de_leitura(p, tempo_leitura_ms);
   return true;
 }
 
 int porta_erro() { return ultimo_erro; }
 
+const char* porta_erro_texto() {
+  if (!mostra_texto_do_sistema) return std::strerror(ultimo_erro);
+  return win32::texto_do_erro(ultimo_erro_win32);
+}
+
 const char* porta_grupo(const char*) { return nullptr; }
 
 void porta_fecha(Porta p) {
   win32::chamadas.cancela(alca(p), nullptr);  // every operation of ours still pending on it
   DWORD n = 0;
-  if (win32::escrita_em_curso(p) != nullptr) win32::chamadas.resultado(alca(p), &win32::da(p).o, &n, TRUE);
+  if (win32::escrita_em_curso(p) != nullptr) {
+    win32::chamadas.resultado(alca(p), &win32::porta_aberta.escrita, &n, TRUE);
+  }
   win32::espera_esquece(p);
-  win32::da(p) = win32::EstadoDaPorta{};
+  win32::porta_aberta = win32::EstadoDaPorta{};
   CloseHandle(alca(p));
 }
 
@@ -293,7 +293,7 @@ int porta_le(Porta p, unsigned char* buf, int n) {
   DWORD pedidos = static_cast<DWORD>(n);
   bool todos = na_fila(p) >= pedidos;
   tempo_de_leitura(p, todos ? 0 : tempo_leitura_ms);
-  return le(p, buf, pedidos, todos && tempo_em_vigor.total_ms == 0);
+  return le(p, buf, pedidos, todos && win32::porta_aberta.tempo_leitura_ms == 0);
 }
 
 int porta_le_disponivel(Porta p, unsigned char* buf, int n) {
@@ -322,19 +322,26 @@ int porta_escreve_agora(Porta p, const unsigned char* buf, int n) {
   if (win32::perdida(p)) return -1;
   if (!win32::escrita_livre(p)) return 0;  // the one before is still in flight
   if (win32::perdida(p)) return -1;        // it failed, and the probe too
-  win32::EstadoDaPorta& e = win32::da(p);
+  win32::EstadoDaPorta& e = win32::porta_aberta;
   DWORD quantos = static_cast<DWORD>(n) < sizeof e.bytes ? static_cast<DWORD>(n) : sizeof e.bytes;
   std::memcpy(e.bytes, buf, quantos);
-  e.o = OVERLAPPED{};
-  e.o.hEvent = win32::sem_porta_de_conclusao(win32::evento(win32::evento_escrita));
+  e.escrita = OVERLAPPED{};
+  e.escrita.hEvent = win32::sem_porta_de_conclusao(win32::evento(win32::evento_escrita));
   DWORD foram = 0;
-  if (win32::chamadas.escreve(alca(p), e.bytes, quantos, &foram, &e.o)) return static_cast<int>(foram);
+  if (win32::chamadas.escreve(alca(p), e.bytes, quantos, &foram, &e.escrita)) return static_cast<int>(foram);
   DWORD erro = GetLastError();
   if (erro == ERROR_IO_PENDING) {
-    e.pendente = true;
+    e.escrevendo = true;
     return static_cast<int>(quantos);
   }
   return win32::falhou(p, erro) ? -1 : 0;
+}
+
+// DTR and RTS, driven one at a time (a board's reset circuit).
+int porta_linha_modem(Porta p, int linha, bool liga) {
+  DWORD funcao = linha == linha_dtr ? (liga ? SETDTR : CLRDTR) : (liga ? SETRTS : CLRRTS);
+  if (EscapeCommFunction(win32::alca(p), funcao)) return 0;
+  return win32::errno_de(GetLastError());
 }
 
 }  // namespace plat

@@ -1,9 +1,10 @@
-#include "platform/posix/relogio_posix.hpp"
-
+// The clock and sleeps on Linux: CLOCK_MONOTONIC, and absolute sleeps on it
+// with the least timer slack the kernel allows.
 #include <sys/prctl.h>
 
 #include <cerrno>
 
+#include "platform/linux/linux.hpp"
 #include "platform/plataforma.hpp"
 
 namespace plat {
@@ -35,6 +36,9 @@ void folga_minima() {
 }
 
 }  // namespace
+
+// The kernel's timers are fine already.
+void temporizador_fino(bool) {}
 
 timespec agora() {
   timespec t{};

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/ordem_natural.hpp"
 #include "platform/plataforma.hpp"
 
 namespace plat {
@@ -145,17 +146,8 @@ void descreve(const char* nome, char* linha, std::size_t tamanho) {
   linha[fim + 1] = '\0';
 }
 
-// ttyS2 before ttyS10: by the letters, then by the number.
 int compara(const void* a, const void* b) {
-  auto* x = static_cast<const char*>(a);
-  auto* y = static_cast<const char*>(b);
-  std::size_t lx = std::strcspn(x, "0123456789");
-  std::size_t ly = std::strcspn(y, "0123456789");
-  if (lx != ly || std::strncmp(x, y, lx) != 0) return std::strcmp(x, y);
-  long nx = std::strtol(x + lx, nullptr, 10);
-  long ny = std::strtol(y + ly, nullptr, 10);
-  if (nx != ny) return nx < ny ? -1 : 1;
-  return std::strcmp(x, y);
+  return compara_nomes_de_porta(static_cast<const char*>(a), static_cast<const char*>(b), false);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
-#include "platform/posix/nome_porta.hpp"
+// How a port argument names a serial device on Linux.
+#include "platform/linux/linux.hpp"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -41,11 +43,19 @@ bool em_dev(const char* nome, char* buf, std::size_t tamanho) {
   return escrito > 0 && static_cast<std::size_t>(escrito) < tamanho && e_dispositivo(buf);
 }
 
+// The terminal device behind descriptor fd, when it is one.
+bool terminal_de(int fd, dev_t& dispositivo) {
+  struct stat st {};
+  if (isatty(fd) == 0 || fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  dispositivo = st.st_rdev;
+  return true;
+}
+
 }  // namespace
 
 bool caminho_da_porta(const char* nome, char* buf, std::size_t tamanho) {
   if (std::strncmp(nome, "/dev/", 5) == 0) return copia(nome, buf, tamanho);
-  const char* com = std::strncmp(nome, "\\\\.\\", 4) == 0 ? nome + 4 : nome;  // \\.\COMn, as Windows writes it
+  const char* com = sob_prefixo_dispositivo(nome) ? nome + 4 : nome;  // \\.\COMn, as Windows writes it
   if (std::strncmp(com, "COM", 3) == 0 || std::strncmp(com, "com", 3) == 0) {
     int n = 0;
     if (!numero_com(com + 3, n)) return false;
@@ -68,6 +78,23 @@ bool porta_caminho(const char* nome, char* buf, std::size_t tamanho) {
 bool porta_nomeia_dispositivo(const char* nome) {
   char caminho[256];
   return e_dispositivo(nome) || em_dev(nome, caminho, sizeof caminho);
+}
+
+// The console itself: the controlling terminal, or the terminal on
+// standard input, output or error.
+bool porta_e_console(const char* nome) {
+  char caminho[512];
+  struct stat st {};
+  if (!porta_caminho(nome, caminho, sizeof caminho) || stat(caminho, &st) != 0 || !S_ISCHR(st.st_mode)) {
+    return false;
+  }
+  struct stat tty {};
+  if (stat("/dev/tty", &tty) == 0 && st.st_rdev == tty.st_rdev) return true;  // "the controlling terminal"
+  for (int fd = 0; fd <= 2; ++fd) {
+    dev_t console = 0;
+    if (terminal_de(fd, console) && console == st.st_rdev) return true;
+  }
+  return false;
 }
 
 }  // namespace plat
