@@ -200,4 +200,19 @@ struct ConsoleTeclas {
   ConsoleTeclas& operator=(const ConsoleTeclas&) = delete;
 };
 
+// --- added by rede ---
+
+// The link's current round-trip time in microseconds (measured at connect,
+// then the socket's own estimate) for a network port; 0 for a local one.
+// Every echo, answer and quiet-time budget grows by it.
+std::int64_t porta_ida_e_volta_us(Porta p);
+
+// Why the last porta_abre or porta_configura of a network port failed, in
+// words of its own (a refused connection, a name not found, what the server
+// said before it closed); nullptr for any other name, or when there is none.
+const char* porta_razao(const char* nome);
+
+// The rate a serial-port server said it set (0: not known, or a local port).
+int porta_taxa_do_servidor(Porta p);
+
 }  // namespace plat

@@ -12,6 +12,7 @@
 
 #include "platform/plataforma.hpp"
 #include "platform/posix/porta_posix.hpp"
+#include "platform/posix/rede_posix.hpp"
 
 namespace plat {
 
@@ -228,6 +229,7 @@ int le_linha(char* buf, int tamanho) {
 bool console_perdido() { return teclado_perdido; }
 
 unsigned aguarda(Porta p, unsigned eventos, int ms) {
+  if ((eventos & ev_linha) != 0 && rede::e_rede(p) && rede::tem_dados(p)) return ev_linha;
   if ((eventos & ev_tecla) != 0 && tecla_guardada >= 0) return ev_tecla;
   const bool olha_porta = (eventos & (ev_linha | ev_escrita)) != 0 && p != porta_invalida;
   const int fd = static_cast<int>(p);

@@ -17,6 +17,7 @@
 #include "platform/posix/baud_linux.hpp"
 #include "platform/posix/nome_porta.hpp"
 #include "platform/posix/porta_posix.hpp"
+#include "platform/posix/rede_posix.hpp"
 #include "platform/posix/relogio_posix.hpp"
 
 namespace plat {
@@ -82,6 +83,7 @@ int le_agora(int fd, unsigned char* buf, int n) {
 }  // namespace
 
 Porta porta_abre(const char* nome) {
+  if (rede::e_url(nome)) return rede::abre(nome);
   char caminho[256];
   if (!caminho_da_porta(nome, caminho, sizeof caminho)) return falha(ENOENT);
   int fd = open(caminho, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -98,6 +100,7 @@ Porta porta_abre(const char* nome) {
 }
 
 bool porta_configura(Porta p, int baud) {
+  if (rede::e_rede(p)) return rede::configura(p, baud);
   int fd = descritor(p);
   termios t{};
   ultimo_erro = EINVAL;
@@ -120,6 +123,7 @@ bool porta_configura(Porta p, int baud) {
 }
 
 int porta_le(Porta p, unsigned char* buf, int n) {
+  if (rede::e_rede(p)) return rede::le(p, buf, n);
   int fd = descritor(p);
   timespec prazo = instante_mais_us(agora(), 1000);
   int lidos = 0;
@@ -141,10 +145,12 @@ int porta_le(Porta p, unsigned char* buf, int n) {
 }
 
 int porta_le_disponivel(Porta p, unsigned char* buf, int n) {
+  if (rede::e_rede(p)) return rede::le_disponivel(p, buf, n);
   return le_agora(descritor(p), buf, n);
 }
 
 int porta_escreve_agora(Porta p, const unsigned char* buf, int n) {
+  if (rede::e_rede(p)) return rede::escreve_agora(p, buf, n);
   for (;;) {
     ssize_t r = write(descritor(p), buf, static_cast<size_t>(n));
     if (r >= 0) return static_cast<int>(r);
@@ -190,11 +196,13 @@ const char* porta_grupo(const char* nome) {
 }
 
 void porta_fecha(Porta p) {
+  if (rede::e_rede(p)) return rede::fecha(p);
   if (descritor_falho == descritor(p)) descritor_falho = -1;
   close(descritor(p));
 }
 
 bool porta_falhou(int fd) {
+  if (rede::e_rede(fd)) return rede::caiu(fd);
   struct stat st {};
   return fd == descritor_falho || (fstat(fd, &st) == 0 && st.st_nlink == 0);
 }
