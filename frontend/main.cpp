@@ -77,6 +77,15 @@ void ajusta_envio(const Argumentos& args) {
   std::memcpy(modo_envio.resposta, args.resposta, sizeof modo_envio.resposta);
 }
 
+// A serial-port server that set another rate than the one asked for says
+// so; false then.
+bool taxa_confere(const Argumentos& args) {
+  int taxa = plat::porta_taxa_do_servidor(hcom);
+  if (taxa == 0 || taxa == args.baud) return true;
+  relata("%s: o servidor ficou em %d baud", args.porta, taxa);
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -133,6 +142,7 @@ int main(int argc, char** argv) {
   }
   hcom = AbreComm(args.porta, args.baud);
   if (hcom == plat::porta_invalida) return sai_porta;
+  if (!taxa_confere(args) && args.lote) return sai_porta;
 
   if (args.lote) {  // no terminal: the console's settings are never touched
     saida_sem_esperar();

@@ -92,6 +92,22 @@ inline constexpr int linha_rts = 2;
 // (a pseudo-terminal has no modem lines: ENOTTY or EINVAL).
 int porta_linha_modem(Porta p, int linha, bool liga);
 
+// Network ports (rfc2217://HOST:PORT, tcp://HOST:PORT; rede.cpp beside
+// porta.cpp): what a local port does not have.
+
+// The link's current round-trip time in microseconds (measured at connect,
+// then the socket's own estimate) for a network port; 0 for a local one.
+// Every echo, answer and quiet-time budget grows by it.
+std::int64_t porta_ida_e_volta_us(Porta p);
+
+// Why the last porta_abre or porta_configura of a network port failed, in
+// words of its own (a refused connection, a name not found, what the server
+// said before it closed); nullptr for any other name, or when there is none.
+const char* porta_razao(const char* nome);
+
+// The rate a serial-port server said it set (0: not known, or a local port).
+int porta_taxa_do_servidor(Porta p);
+
 // --- port names (nome_porta.cpp) -------------------------------------------
 
 // The Windows device prefix, \\.\, before a device name (\\.\COM12).
@@ -288,5 +304,4 @@ void filhos_vigia(bool liga);
 
 // True once such a signal has been noted since filhos_vigia(true).
 bool filhos_interrompido();
-
 }  // namespace plat

@@ -15,6 +15,7 @@ namespace {
 // opens when it is another ("COM9 (/dev/ttyS8): REASON"), and after a
 // refused permission the group that would give it.
 void relata_causa(const char* nome) {
+  if (const char* razao = plat::porta_razao(nome)) return erro_de(nome, razao);  // a network port's own words
   int codigo = plat::porta_erro();
   const char* razao = plat::porta_erro_texto();
   char caminho[512];

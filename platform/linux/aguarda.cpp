@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 
 #include "platform/linux/linux.hpp"
+#include "platform/linux/rede.hpp"
 #include "platform/plataforma.hpp"
 
 namespace plat {
@@ -20,6 +21,8 @@ unsigned linha_caida(int fd, unsigned eventos) {
 }  // namespace
 
 unsigned aguarda(Porta p, unsigned eventos, int ms) {
+  // Bytes a network port has already taken off its socket wait in its buffer.
+  if ((eventos & ev_linha) != 0 && rede::e_rede(p) && rede::tem_dados(p)) return ev_linha;
   if ((eventos & ev_tecla) != 0 && tecla_guardada()) return ev_tecla;
   const bool olha_porta = (eventos & (ev_linha | ev_escrita)) != 0 && p != porta_invalida;
   const int fd = static_cast<int>(p);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/comum/endereco.hpp"
 #include "platform/plataforma.hpp"
 
 namespace plat {
@@ -76,6 +77,7 @@ bool porta_caminho(const char* nome, char* buf, std::size_t tamanho) {
 }
 
 bool porta_nomeia_dispositivo(const char* nome) {
+  if (endereco::e_url(nome)) return true;  // rfc2217://, tcp://
   char caminho[256];
   return e_dispositivo(nome) || em_dev(nome, caminho, sizeof caminho);
 }

@@ -17,6 +17,7 @@
 #include "platform/plataforma.hpp"
 #include "platform/linux/baud.hpp"
 #include "platform/linux/linux.hpp"
+#include "platform/linux/rede.hpp"
 
 namespace plat {
 
@@ -87,6 +88,7 @@ int le_agora(int fd, unsigned char* buf, int n) {
 }  // namespace
 
 Porta porta_abre(const char* nome) {
+  if (rede::e_url(nome)) return rede::abre(nome);
   char caminho[256];
   if (!caminho_da_porta(nome, caminho, sizeof caminho)) return falha(ENOENT);
   int fd = open(caminho, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -103,6 +105,7 @@ Porta porta_abre(const char* nome) {
 }
 
 bool porta_configura(Porta p, int baud) {
+  if (rede::e_rede(p)) return rede::configura(p, baud);
   int fd = descritor(p);
   termios t{};
   porta_aberta.ultimo_erro = EINVAL;
@@ -125,6 +128,7 @@ bool porta_configura(Porta p, int baud) {
 }
 
 int porta_le(Porta p, unsigned char* buf, int n) {
+  if (rede::e_rede(p)) return rede::le(p, buf, n);
   int fd = descritor(p);
   timespec prazo = instante_mais_us(agora(), 1000);
   int lidos = 0;
@@ -146,10 +150,12 @@ int porta_le(Porta p, unsigned char* buf, int n) {
 }
 
 int porta_le_disponivel(Porta p, unsigned char* buf, int n) {
+  if (rede::e_rede(p)) return rede::le_disponivel(p, buf, n);
   return le_agora(descritor(p), buf, n);
 }
 
 int porta_escreve_agora(Porta p, const unsigned char* buf, int n) {
+  if (rede::e_rede(p)) return rede::escreve_agora(p, buf, n);
   for (;;) {
     ssize_t r = write(descritor(p), buf, static_cast<size_t>(n));
     if (r >= 0) return static_cast<int>(r);
@@ -197,17 +203,20 @@ const char* porta_grupo(const char* nome) {
 }
 
 void porta_fecha(Porta p) {
+  if (rede::e_rede(p)) return rede::fecha(p);
   if (porta_aberta.descritor_falho == descritor(p)) porta_aberta.descritor_falho = -1;
   close(descritor(p));
 }
 
 bool porta_falhou(int fd) {
+  if (rede::e_rede(fd)) return rede::caiu(fd);
   struct stat st {};
   return fd == porta_aberta.descritor_falho || (fstat(fd, &st) == 0 && st.st_nlink == 0);
 }
 
 // DTR and RTS, driven one at a time (a board's reset circuit).
 int porta_linha_modem(Porta p, int linha, bool liga) {
+  if (rede::e_rede(p)) return rede::sinal(p, linha == linha_dtr, liga) ? 0 : EIO;
   int bits = linha == linha_dtr ? TIOCM_DTR : TIOCM_RTS;
   if (ioctl(static_cast<int>(p), liga ? TIOCMBIS : TIOCMBIC, &bits) == 0) return 0;
   return errno;

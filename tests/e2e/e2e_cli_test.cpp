@@ -97,7 +97,7 @@ TEST(CliTest, UsageMistakesAndAnUnusableLogEndBeforeThePort) {
       {{"--log", "--batch", "p.hex"}, 2, "xagterm: --log sem nome de arquivo; uso: --log ARQUIVO\n"},
       {{"--log", dir.file("new.log"), "--bach"}, 2, "xagterm: opcao desconhecida: --bach; quis dizer --batch?\n" + usage},
       {{"ttyUSB97"}, 1, "Nao abriu a ttyUSB97\nttyUSB97 (/dev/ttyUSB97): No such file or directory\n"},
-      {{"tcp://127.0.0.1:9"}, 1, "Nao abriu a tcp://127.0.0.1:9\ntcp://127.0.0.1:9: No such file or directory\n"},
+      {{"ssh://127.0.0.1:9"}, 1, "Nao abriu a ssh://127.0.0.1:9\nssh://127.0.0.1:9: No such file or directory\n"},
       {{"tty"}, 1, "xagterm: tty: e o proprio console, nao uma porta serial\n"},
   };
   ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);  // nobody reads it: opening it to write would block

@@ -69,6 +69,10 @@ void porta_falha_ao_configurar(bool falha);
 const std::string& porta_aberta();
 int baud_configurado();
 
+// The port as a network one: its round trip, and the rate its server said
+// it set (0: none said).
+void rede(Micros ida_e_volta, int taxa_servidor);
+
 // Thrown by aguarda (with no time limit) when nothing can ever arrive: the terminal loop
 // would wait forever, so the test's script is over.
 struct FimDoRoteiro {};

@@ -40,6 +40,8 @@ struct Estado {
   bool segura = false;        // an upload holds interruptions off
   std::string linhas_modem;   // what porta_linha_modem drove, and when
   int erro_linhas = 0;        // porta_linha_modem fails with this (0: it works)
+  Micros ida_e_volta = 0;     // a network port's round trip (0: a local port)
+  int taxa_servidor = 0;      // the rate a serial-port server said it set
 };
 
 Estado e;
@@ -106,6 +108,10 @@ void porta_falha_ao_abrir(bool falha) { e.falha_abrir = falha; }
 void porta_falha_ao_configurar(bool falha) { e.falha_configurar = falha; }
 const std::string& porta_aberta() { return e.porta; }
 int baud_configurado() { return e.baud; }
+void rede(Micros ida_e_volta, int taxa_servidor) {
+  e.ida_e_volta = ida_e_volta;
+  e.taxa_servidor = taxa_servidor;
+}
 
 }  // namespace fake
 
@@ -341,6 +347,11 @@ bool mesmo_arquivo(const char* a, const char* b) {
 const char* ajuda_uso_porta() { return "COMn | /dev/CAMINHO"; }
 const char* ajuda_portas() { return "  COMn  porta serial n\n"; }
 const char* ajuda_exemplos() { return "  xagterm COM3 b=115200\n"; }
+
+// Network ports: a round trip and a server's rate, as a test sets them.
+std::int64_t porta_ida_e_volta_us(Porta) { return e.ida_e_volta; }
+const char* porta_razao(const char*) { return nullptr; }
+int porta_taxa_do_servidor(Porta) { return e.taxa_servidor; }
 
 }  // namespace plat
 
