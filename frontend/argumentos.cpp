@@ -54,7 +54,7 @@ bool so_digitos(const char* a) {
 // COMn or comn (n starting with a digit), the same after the Windows device
 // prefix \\.\: always the port, com1.hex too.
 bool e_porta_com(const char* a) {
-  if (std::strncmp(a, "\\\\.\\", 4) == 0) a += 4;
+  if (plat::sob_prefixo_dispositivo(a)) a += sizeof plat::prefixo_dispositivo - 1;
   bool com = std::strncmp(a, "COM", 3) == 0 || std::strncmp(a, "com", 3) == 0;
   return com && digito(a[3]);
 }
