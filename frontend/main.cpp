@@ -44,8 +44,11 @@ int lista_portas() {
   if (plat::portas_presentes(lista, sizeof lista) == 0) {
     relata("nenhuma porta serial encontrada");
   } else {
-    // The system's own words (makers, products), already in its encoding.
-    mostra_bytes(reinterpret_cast<const unsigned char*>(lista), std::strlen(lista));
+    // The system's own words (makers, products): UTF-16 on a Windows
+    // console, else the bytes as they are.
+    if (!plat::saida_console_utf8(lista, std::strlen(lista))) {
+      mostra_bytes(reinterpret_cast<const unsigned char*>(lista), std::strlen(lista));
+    }
   }
   return sai_bem;
 }

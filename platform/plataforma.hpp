@@ -199,6 +199,11 @@ bool saida_utf8();
 // the accents). False when it did nothing: the caller writes the bytes.
 bool saida_console(const char* texto, std::size_t n);
 
+// The same for the system's own words in UTF-8 (--list: friendly names and
+// makers): shown as UTF-16 on a Windows console, whatever its code page.
+// False when it did nothing: the caller writes the bytes.
+bool saida_console_utf8(const char* texto, std::size_t n);
+
 // True when standard output is a terminal (a console).
 bool saida_terminal();
 

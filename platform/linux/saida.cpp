@@ -60,6 +60,7 @@ bool saida_utf8() {
 }
 
 bool saida_console(const char*, std::size_t) { return false; }
+bool saida_console_utf8(const char*, std::size_t) { return false; }
 
 bool saida_terminal() { return isatty(STDOUT_FILENO) == 1; }
 

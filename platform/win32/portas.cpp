@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "platform/ordem_natural.hpp"
 #include "platform/win32/win32.hpp"
@@ -67,15 +68,17 @@ void do_registo(int& quantas) {
   RegCloseKey(chave);
 }
 
-// One text property of the device, or empty.
+// One text property of the device as UTF-8 (a maker's name may hold any
+// character), or empty.
 void propriedade(HDEVINFO lista, SP_DEVINFO_DATA& d, DWORD qual, char* buf, DWORD tamanho) {
-  buf[0] = '\0';
+  wchar_t largo[256] = {};
   DWORD tipo = 0;
-  if (!SetupDiGetDeviceRegistryPropertyA(lista, &d, qual, &tipo, reinterpret_cast<BYTE*>(buf), tamanho - 1,
-                                         nullptr)) {
+  buf[0] = '\0';
+  if (SetupDiGetDeviceRegistryPropertyW(lista, &d, qual, &tipo, reinterpret_cast<BYTE*>(largo),
+                                        sizeof largo - sizeof largo[0], nullptr) &&
+      win32::em_utf8(largo, static_cast<int>(std::wcslen(largo)), buf, static_cast<int>(tamanho)) < 0) {
     buf[0] = '\0';
   }
-  buf[tamanho - 1] = '\0';
 }
 
 // "0403:6001" from a hardware id such as USB\VID_0403&PID_6001&REV_0600 (or

@@ -40,6 +40,40 @@ bool saida_console(const char* texto, std::size_t n) {
   return true;
 }
 
+bool saida_console_utf8(const char* texto, std::size_t n) {
+  HANDLE h = saida();
+  if (!e_console(h)) return false;
+  static wchar_t largo[32768];
+  int m = win32::para_console(texto, static_cast<int>(n), largo, sizeof largo / sizeof largo[0]);
+  if (m < 0) return false;
+  DWORD escritos = 0;
+  WriteConsoleW(h, largo, static_cast<DWORD>(m), &escritos, nullptr);
+  return true;
+}
+
+namespace win32 {
+
+int para_console(const char* texto, int n, wchar_t* buf, int tamanho) {
+  int usado = 0;
+  for (int inicio = 0; inicio < n;) {
+    int fim = inicio;
+    while (fim < n && texto[fim] != '\n') ++fim;
+    if (fim > inicio) {
+      int m = MultiByteToWideChar(CP_UTF8, 0, texto + inicio, fim - inicio, buf + usado, tamanho - usado);
+      if (m <= 0) return -1;
+      usado += m;
+    }
+    if (fim == n) break;
+    if (usado + 2 > tamanho) return -1;
+    buf[usado++] = L'\r';
+    buf[usado++] = L'\n';
+    inicio = fim + 1;
+  }
+  return usado;
+}
+
+}  // namespace win32
+
 bool saida_terminal() { return e_console(saida()); }
 
 bool erro_terminal() { return e_console(GetStdHandle(STD_ERROR_HANDLE)); }

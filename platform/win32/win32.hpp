@@ -114,6 +114,10 @@ HANDLE abre_arquivo(const char* nome, DWORD acesso, DWORD partilha, DWORD criaca
 // UTF-16 as UTF-8, NUL-terminated; how many bytes, or -1 when it does not fit.
 int em_utf8(const wchar_t* texto, int n, char* buf, int tamanho);
 
+// UTF-8 as UTF-16 for the console, a CR before each LF (as the text stream
+// would write it); how many wide characters, or -1 when it does not fit.
+int para_console(const char* texto, int n, wchar_t* buf, int tamanho);
+
 // A name typed or given in UTF-16 as the program holds it, NUL-terminated:
 // in the ANSI code page when it holds every character (the bytes the name
 // always came in, shown as they always were), otherwise as UTF-8. How many

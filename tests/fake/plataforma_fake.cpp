@@ -196,6 +196,7 @@ int portas_presentes(char* buf, std::size_t tamanho) {
 void processo_inicia() {}
 bool saida_utf8() { return false; }
 bool saida_console(const char*, std::size_t) { return false; }
+bool saida_console_utf8(const char*, std::size_t) { return false; }
 bool saida_terminal() { return false; }
 bool erro_terminal() { return e.erro_terminal; }
 void temporizador_fino(bool) {}

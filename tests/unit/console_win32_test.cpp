@@ -141,3 +141,13 @@ TEST(NomesWin32, NameWithAccentsOpens) {
 }
 
 }  // namespace
+
+// --list: makers' and products' names reach the console as UTF-16, whatever
+// its code page, each line end with its CR.
+TEST(SaidaWin32, SystemWordsInUtf8ReachTheConsoleAsUtf16) {
+  wchar_t buf[16];
+  EXPECT_EQ(plat::win32::para_console("A\xC3\xA7\xC3\xA3o\nx", 8, buf, 16), 7);
+  EXPECT_EQ(std::wstring(buf, 7), L"A\u00e7\u00e3o\r\nx");
+  EXPECT_EQ(plat::win32::para_console("ab\n", 3, buf, 3), -1);  // no room for the CR LF
+  EXPECT_EQ(plat::win32::para_console("ab\n", 3, buf, 4), 4);
+}
