@@ -116,7 +116,8 @@ int main(int argc, char** argv) {
     return sai_arquivo;
   }
   if (args.erro_resposta != nullptr) {
-    relata("--answer: %s; uso: --answer TEXTO (3 caracteres; \\r, \\n e \\xHH valem)", args.erro_resposta);
+    relata("--answer: %s; uso: --answer TEXTO (3 caracteres; \\r, \\n e \\xHH valem)",
+           args.erro_resposta);
     return sai_arquivo;
   }
   if (!argumentos_aceitos(args)) {
