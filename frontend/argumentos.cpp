@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "frontend/placas.hpp"
 #include "platform/plataforma.hpp"
 #include "programming/registros.hpp"
 #include "saida/saida.hpp"
@@ -107,6 +108,8 @@ bool e_opcao(const char* a, Argumentos& r) {
     r.reconecta = false;
   } else if (igual(a, "--fast")) {
     r.rapido = true;
+  } else if (igual(a, opcao_contagem)) {
+    r.conta_ao_pai = true;
   } else {
     return false;
   }
@@ -296,10 +299,26 @@ bool anota_desconhecida(int argc, char** argv, int i, Argumentos& r) {
   return false;
 }
 
-// A port or hex file named after another one: kept, said with --batch.
+// A hex file named after another one: kept, said with --batch.
 void outro(Argumentos& r, const char*& antes, const char* agora, const char* o_que) {
   if (antes != nullptr && std::strcmp(antes, agora) != 0) anota(r, 'l', "%s: %s e %s", o_que, antes, agora);
   antes = agora;
+}
+
+// Every port is kept: with --batch each is a board of its own. Those beyond
+// the room are only counted.
+void guarda_porta(Argumentos& r) {
+  if (r.quantas_portas < plat::filhos_maximo) r.portas[r.quantas_portas] = r.porta;
+  ++r.quantas_portas;
+}
+
+// Several ports, said once every argument is read: more than can run at
+// once, and one --log that every board's child would write at the same time.
+void anota_portas(Argumentos& r) {
+  if (r.quantas_portas > plat::filhos_maximo) {
+    anota(r, 'l', "%d portas; no maximo %d de uma vez", r.quantas_portas, plat::filhos_maximo);
+  }
+  if (r.quantas_portas > 1 && r.registo != nullptr) anota(r, 'l', "--log vale para uma porta so");
 }
 
 // What is to be said about argument i, of its kind.
@@ -324,7 +343,6 @@ const char* extencao(const char* texto) {
 
 Argumentos le_argumentos(int argc, char** argv) {
   Argumentos r;
-  const char* porta_antes = nullptr;
   const char* arquivo_antes = nullptr;
   for (int i = 1; i < argc; ++i) {
     const char* porta_era = r.porta;
@@ -337,9 +355,10 @@ Argumentos le_argumentos(int argc, char** argv) {
     } else {
       anota_tipo(r, argv[i], tipo, r.baud);
     }
-    if (r.porta != porta_era) outro(r, porta_antes, r.porta, "mais de uma porta");
+    if (r.porta != porta_era) guarda_porta(r);
     if (r.arquivo != arquivo_era) outro(r, arquivo_antes, r.arquivo, "mais de um arquivo hex");
   }
+  anota_portas(r);
   return r;
 }
 

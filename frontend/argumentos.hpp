@@ -1,6 +1,8 @@
 // The command line: port, baud rate and hex file, and the options.
 #pragma once
 
+#include "platform/plataforma.hpp"
+
 struct Argumentos {
   const char* porta = "COM1";
   int baud = 9600;
@@ -16,10 +18,18 @@ struct Argumentos {
   unsigned char resposta[3] = {}; // --answer TEXT: the answer to a line the board took
   bool julga_resposta = false;    // --answer was given
   const char* erro_resposta = nullptr;  // why --answer's TEXT was refused
+  bool conta_ao_pai = false;      // a child of several boards: its counts go to the parent
+
+  // Every port named, in order (with --batch each one a board programmed at
+  // the same time as the others); `porta` is the last of them. Those beyond
+  // the room are counted and refused with --batch.
+  const char* portas[plat::filhos_maximo] = {};
+  int quantas_portas = 0;
 
   // What the scan found to say, one report a line, each led by its kind:
   // 'a' warned of (refused with --batch), 'r' refused in every mode, 'l'
-  // said and refused only with --batch (a second port or hex file).
+  // said and refused only with --batch (a second hex file, --log with
+  // several ports, ports beyond the room).
   char relatos[2048] = {};
   int tamanho_relatos = 0;
   bool relatos_cortados = false;  // more than the room holds: the rest is left out
@@ -28,8 +38,9 @@ struct Argumentos {
 
 
 // Reads argv[1..argc-1] once, in order; a later argument overrides an
-// earlier one of its kind. COMn is always the port; then a name ending in
-// .hex or .ihx is the hex file wherever it lives; then whatever looks like a
+// earlier one of its kind, but every port is kept in `portas`. COMn is
+// always the port; then a name ending in .hex or .ihx is the hex file
+// wherever it lives; then whatever looks like a
 // port is one, whether or not it exists (a /dev/ path, ttyUSB0, NAME://...),
 // as is any name of a device (a symbolic link to one). Shows nothing: what
 // there is to say about the arguments is kept in `relatos`.
@@ -38,8 +49,9 @@ Argumentos le_argumentos(int argc, char** argv);
 // False when the arguments are refused: an argument that starts with '-'
 // and is no option; with --batch also anything that would be guessed (an
 // argument that fits no rule, a rate out of range or with letters after
-// its digits) and a second port or hex file. The program then ends
-// (status 2) without opening the port or the log.
+// its digits), a second hex file, a second port with --log, and more ports
+// than plat::filhos_maximo. The program then ends (status 2) without opening
+// the port or the log.
 bool argumentos_aceitos(const Argumentos& a);
 
 // Says on standard error what the scan found (warnings in a session, the

@@ -1,13 +1,17 @@
 // xagterm: a serial terminal, hex file uploader and programming menu for
 // boards with the XAG49 microcontroller.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "frontend/argumentos.hpp"
 #include "saida/saida.hpp"
+#include "frontend/placas.hpp"
 #include "frontend/terminal.hpp"
 #include "frontend/uso.hpp"
 #include "platform/plataforma.hpp"
+#include "programming/progresso.hpp"
 #include "programming/upload.hpp"
 #include "serial/porta.hpp"
 
@@ -74,7 +78,7 @@ void ajusta_envio(const Argumentos& args) {
   modo_envio.confere_arquivo = args.lote || args.rapido;
   modo_envio.confere_eco = args.lote || args.rapido;
   modo_envio.rapido = args.rapido;
-  modo_envio.progresso = args.lote && plat::erro_terminal();
+  modo_envio.progresso = args.lote && (plat::erro_terminal() || args.conta_ao_pai);
   modo_envio.julga_resposta = args.julga_resposta;
   modo_envio.registo = args.registo;
   std::memcpy(modo_envio.resposta, args.resposta, sizeof modo_envio.resposta);
@@ -87,6 +91,18 @@ bool taxa_confere(const Argumentos& args) {
   if (taxa == 0 || taxa == args.baud) return true;
   relata("%s: o servidor ficou em %d baud", args.porta, taxa);
   return false;
+}
+
+// --batch with several ports: one child per port, each this same program
+// with its port and every other argument as given, all at once.
+int grava_varias(const Argumentos& args, int argc, char** argv) {
+  static const char* outros[256];
+  int n = 0;
+  for (int i = 1; i < argc && n < static_cast<int>(std::size(outros)); ++i) {
+    const char* const* fim = args.portas + args.quantas_portas;
+    if (std::find(args.portas, fim, argv[i]) == fim) outros[n++] = argv[i];
+  }
+  return grava_placas(Lote{nullptr, args.portas, args.quantas_portas, outros, n, plat::erro_terminal()});
 }
 
 }  // namespace
@@ -138,6 +154,13 @@ int main(int argc, char** argv) {
     int conferido = abre_hex_conferido(args.arquivo, hex);
     if (conferido != 0) return status_do_envio(conferido);
   }
+  // Several boards: checked once here, and no port is opened by this
+  // process; each child takes its own.
+  if (args.lote && args.quantas_portas > 1) {
+    if (hex.f != nullptr) std::fclose(hex.f);
+    return grava_varias(args, argc, argv);
+  }
+  if (args.conta_ao_pai) progresso_ao_pai(true);
 
   if (plat::porta_e_console(args.porta)) {  // it would eat Ctrl-X and stay raw
     relata("%s: e o proprio console, nao uma porta serial", args.porta);

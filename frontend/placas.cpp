@@ -1,5 +1,6 @@
 #include "frontend/placas.hpp"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <cstring>
 
 #include "platform/plataforma.hpp"
+#include "programming/progresso.hpp"
 #include "saida/saida.hpp"
 
 namespace {
@@ -16,7 +18,6 @@ constexpr int sai_recusado = 2;  // the ports or arguments refused
 
 constexpr int tamanho_linha = 2048;  // a line held back until its end (a report is at most 1024)
 constexpr int outros_maximo = 64;    // other arguments passed to each child
-constexpr char marca_contagem = '\x1F';  // a child's count line starts with it
 constexpr const char prefixo[] = "xagterm: ";
 constexpr std::size_t tamanho_prefixo = sizeof prefixo - 1;
 
@@ -54,9 +55,9 @@ int largura = 0;  // characters of the line on screen (0: none)
 
 // Straight to standard error, as the single upload's progress line: a line
 // redrawn is no report, and has no place in the --log copy.
-void progresso_escreve(const char* texto) { std::fputs(texto, stderr); }
+void progresso_geral_escreve(const char* texto) { std::fputs(texto, stderr); }
 
-void progresso_apaga() {
+void progresso_geral_apaga() {
   if (largura == 0) return;
   char texto[colunas + 4];
   int n = 0;
@@ -65,12 +66,12 @@ void progresso_apaga() {
   texto[n++] = '\r';
   texto[n] = '\0';
   largura = 0;
-  progresso_escreve(texto);
+  progresso_geral_escreve(texto);
 }
 
 // "3 placas: 12/34 34/34 -": each board's lines sent of its total ("-"
 // until it has said), as many as fit on a line.
-void progresso_desenha() {
+void progresso_geral_desenha() {
   std::int64_t agora = plat::agora_us();
   if (!com_progresso || agora - desenhado_em < intervalo_us) return;
   desenhado_em = agora;
@@ -97,7 +98,7 @@ void progresso_desenha() {
   while (n < largura && n < colunas + 1) texto[n++] = ' ';  // over a longer line before it
   texto[n] = '\0';
   largura = escrita;
-  progresso_escreve(texto);
+  progresso_geral_escreve(texto);
 }
 
 // --- what the children show -------------------------------------------------
@@ -106,7 +107,7 @@ void progresso_desenha() {
 // (it ended without a line end) is closed first.
 void mostra_da_placa(int i, const char* texto, int n) {
   if (n <= 0) return;
-  if (plat::saida_terminal()) progresso_apaga();  // on the same screen
+  if (plat::saida_terminal()) progresso_geral_apaga();  // on the same screen
   if (dona_da_linha >= 0 && dona_da_linha != i) mostra_byte('\n');
   mostra_bytes(reinterpret_cast<const unsigned char*>(texto), static_cast<std::size_t>(n));
   dona_da_linha = texto[n - 1] == '\n' ? -1 : i;
@@ -114,7 +115,7 @@ void mostra_da_placa(int i, const char* texto, int n) {
 
 // A line on standard error, on a console line of its own, as relata does.
 void erro_da_placa(const char* texto) {
-  progresso_apaga();
+  progresso_geral_apaga();
   if (dona_da_linha >= 0 && plat::saida_terminal()) {
     erro("\n");
     em_inicio_de_linha();
@@ -207,12 +208,26 @@ bool alguma_correndo() {
 
 // --- before and after ---------------------------------------------------------
 
+// A Windows device path (\\.\COM3): its name ignores case there, so com3
+// is the same port. No POSIX path starts so.
+bool dispositivo_windows(const char* caminho) { return std::strncmp(caminho, "\\\\.\\", 4) == 0; }
+
+bool mesmo_texto_sem_caixa(const char* a, const char* b) {
+  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+    if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) {
+      return false;
+    }
+  }
+  return *a == *b;
+}
+
 // Two names of the same port: the same text, or the same device path.
 bool mesma_porta(const char* a, const char* b) {
   if (std::strcmp(a, b) == 0) return true;
   char ca[512];
   char cb[512];
   if (!plat::porta_caminho(a, ca, sizeof ca) || !plat::porta_caminho(b, cb, sizeof cb)) return false;
+  if (dispositivo_windows(ca) && dispositivo_windows(cb)) return mesmo_texto_sem_caixa(ca, cb);
   return std::strcmp(ca, cb) == 0 || plat::mesmo_arquivo(ca, cb);
 }
 
@@ -302,15 +317,11 @@ int grava_placas(const Lote& lote) {
     // With a progress line, woken now and then to redraw it.
     plat::filhos_aguarda(com_progresso ? static_cast<int>(intervalo_us / 1000) : -1);
     for (int i = 0; i < quantas; ++i) le_placa(i);
-    progresso_desenha();
+    progresso_geral_desenha();
   }
-  progresso_apaga();
+  progresso_geral_apaga();
   int status = resume();
   relata_descartados();
   plat::filhos_vigia(false);
   return status;
-}
-
-void placa_conta(int enviadas, int total) {
-  std::fprintf(stderr, "%c%d/%d\n", marca_contagem, enviadas, total);
 }

@@ -21,11 +21,7 @@ struct Lote {
 int grava_placas(const Lote& lote);
 
 // Given to each child after the other arguments when the parent shows
-// progress: the child then says how far its upload has gone through
-// placa_conta, which the parent reads and never shows. Internal: not in
-// --help.
+// progress: the child then says how far its upload has gone in count lines
+// (progresso_ao_pai), which the parent reads and never shows. Internal: not
+// in --help.
 inline constexpr char opcao_contagem[] = "--counts-to-parent";
-
-// The child's side: `enviadas` lines of `total` sent and answered, on
-// standard error in the parent's form (a line that starts with a byte 0x1F).
-void placa_conta(int enviadas, int total);

@@ -96,9 +96,8 @@ TEST(Placas, ThreeBoardsAtOnceOneDead) {
   });
 }
 
-// The same through xagterm's own command line, once it takes several ports
-// with --batch and runs grava_placas for them.
-TEST(Placas, DISABLED_ThreeBoardsAtOnceFromTheCommandLine) {
+// The same through xagterm's own command line: several ports with --batch.
+TEST(Placas, ThreeBoardsAtOnceFromTheCommandLine) {
   tres_placas([](const std::vector<std::string>& portas, const std::string& arquivo) {
     std::string saida = testing::TempDir() + "placas.out";
     std::string erro = testing::TempDir() + "placas.err";

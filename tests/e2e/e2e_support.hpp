@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -41,14 +42,16 @@ inline ::testing::AssertionResult ends(Program& program) {
          << program.status_text() << "; console: " << printable(program.console());
 }
 
-// xagsim playing the device, running xagterm on its line.
+// xagsim playing the device, running xagterm on its line: on the port the
+// arguments name, or first when they name none (named twice, with --batch,
+// it would be refused as two boards on one port).
 inline std::vector<std::string> xagterm_on_xagsim(const std::vector<std::string>& sim_options,
                                                   const std::vector<std::string>& xagterm_args) {
   std::vector<std::string> argv{kXagsim};
   argv.insert(argv.end(), sim_options.begin(), sim_options.end());
   argv.push_back("--");
   argv.push_back(kXagterm);
-  argv.push_back("{port}");
+  if (std::find(xagterm_args.begin(), xagterm_args.end(), "{port}") == xagterm_args.end()) argv.push_back("{port}");
   argv.insert(argv.end(), xagterm_args.begin(), xagterm_args.end());
   return argv;
 }

@@ -176,8 +176,11 @@ TEST(Argumentos, WarnsOfEachIgnoredArgumentAndRefusesWhatBatchCannotGuess) {
       {{"b=1200.hex"}, "", true},
       {{"115200"}, "xagterm: argumento ignorado: 115200; use b=115200\n", true},
       {{"--log", "--batch", "a.hex"}, "", true},  // refused in main: --log without its FILE
-      {{"--batch", "a.hex", "b.hex", "COM2", "COM3"},
-       "xagterm: mais de um arquivo hex: a.hex e b.hex\nxagterm: mais de uma porta: COM2 e COM3\n" + uso, false},
+      {{"--batch", "a.hex", "b.hex", "COM2", "COM3"}, "xagterm: mais de um arquivo hex: a.hex e b.hex\n" + uso, false},
+      {{"--batch", "a.hex", "COM2", "COM3"}, "", true},  // a board each
+      {{"--batch", "a.hex", "COM2", "COM3", "--log", "x"}, "xagterm: --log vale para uma porta so\n" + uso, false},
+      {{"COM2", "COM3", "--log", "x"}, "", true},  // no --batch: the last port, as ever
+      {{"--batch", "a.hex", "COM2", "--log", "x", "--counts-to-parent"}, "", true},
   };
   for (const auto& c : casos) {
     Linha l(c.args);
@@ -202,6 +205,22 @@ TEST(Argumentos, WhatLooksLikeAPortIsThePortPresentOrNot) {
   ArquivoTemporario f("notas", "texto");
   EXPECT_EQ(Linha({f.caminho()}).porta(), "COM1");
   EXPECT_EQ(Linha({"ttyUSB0", "COM4"}).porta(), "COM4");
+}
+
+TEST(Argumentos, EveryPortIsKeptAndThoseBeyondTheCapRefusedWithBatch) {
+  Linha l({"ttyUSB0", "a.hex", "--log", "COM9", "COM4", "ttyUSB0"});
+  EXPECT_EQ(l.r.quantas_portas, 3);  // COM9 is the log's name
+  EXPECT_EQ(std::vector<std::string>(l.r.portas, l.r.portas + 3),
+            (std::vector<std::string>{"ttyUSB0", "COM4", "ttyUSB0"}));
+  for (int n : {plat::filhos_maximo, plat::filhos_maximo + 1}) {
+    std::vector<std::string> args{"--batch", "a.hex"};
+    for (int i = 1; i <= n; ++i) args.push_back("COM" + std::to_string(i));
+    Linha m(args);
+    EXPECT_EQ(m.r.quantas_portas, n);
+    std::string recusa = n > plat::filhos_maximo ? "xagterm: 33 portas; no maximo 32 de uma vez\n" : "";
+    EXPECT_EQ(m.avisos().substr(0, recusa.size()), recusa);
+    EXPECT_EQ(m.segue, recusa.empty());
+  }
 }
 
 TEST(Extencao, PointsAtTheLastDotOrTheStart) {

@@ -82,6 +82,8 @@ TEST_F(Placas, PortsNamedTwiceOrBeyondTheCapAreRefusedBeforeAnyStarts) {
     std::string erro;
   } casos[] = {
       {{"ttyUSB0", "ttyUSB1", "/dev/ttyUSB0"}, 2, "xagterm: /dev/ttyUSB0: porta repetida\n"},
+      {{"\\\\.\\COM3", "\\\\.\\com3"}, 2, "xagterm: \\\\.\\com3: porta repetida\n"},  // Windows ignores case
+      {{"\\\\.\\COM3", "\\\\.\\COM30"}, 1, ""},
       {muitas, 2, "xagterm: 33 portas; no maximo 32 de uma vez\n"},
       {{muitas.begin(), muitas.end() - 1}, 1, ""},  // 32 start (and, unscripted, fail)
   };

@@ -244,6 +244,58 @@ for arq in "${arquiteturas[@]}"; do
   ponta_a_ponta "$arq" "$raiz/build/windows-$arq/xagterm.exe"
 done
 
+# --- several boards at once: COM1 and COM2, each its own xagsim, programmed by
+# one command; then the same port named twice in two cases, refused. The x64
+# .exe runs under wine64; the i686 one only where 32-bit wine can start (a
+# kernel without 32-bit support cannot), and is said to be skipped otherwise.
+WINE64=${WINE64:-/usr/lib/wine/wine64}
+
+# Runs .exe $3 with wine $2 on COM1 and COM2 at once ($1 names the build).
+placas_de_uma_vez() {
+  local a=$1 wine=$2 xagterm=$3 estado saida erro com1 com2 recebido esperado
+  inicia_simulador com1 "$pasta/placa1.log" "$pasta/com1"
+  inicia_simulador com2 "$pasta/placa2.log" "$pasta/com2"
+  set +e
+  timeout 90 "$wine" "$xagterm" COM1 COM2 "$hex_win" --batch --fast </dev/null \
+    >"$pasta/placas.out" 2>"$pasta/placas.err"
+  estado=$?
+  set -e
+  termina_simulador $((${#simuladores[@]} - 1))
+  termina_simulador $((${#simuladores[@]} - 2))
+  le_arquivo saida "$pasta/placas.out"
+  le_arquivo erro "$pasta/placas.err"
+  confere "$a two boards at once: status 0 (got $estado)" '[ $estado -eq 0 ]'
+  for com in COM1 COM2; do
+    confere "$a two boards at once: $com's banner" '[[ $saida == *"Terminal $com 9600 baud"* ]]'
+    confere "$a two boards at once: $com's outcome line names its port" \
+      '[[ $erro == *"xagterm: $com: "*"up.hex: 3 linhas enviadas"* ]]'
+  done
+  confere "$a two boards at once: the summary" '[[ $erro == *"xagterm: 2 de 2 placas gravadas"* ]]'
+  for n in 1 2; do
+    recebido=$(awk '$1 == "rx" { printf "%s%s", s, tolower($2); s = " " }' "$pasta/placa$n.log")
+    esperado=$(od -An -tx1 -v "$pasta/up.hex" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//')
+    confere "$a two boards at once: board $n got the file's bytes, in order" '[ "$recebido" = "$esperado" ]'
+  done
+
+  set +e
+  timeout 60 "$wine" "$xagterm" COM1 com1 "$hex_win" --batch </dev/null >"$pasta/repetida.out" 2>"$pasta/repetida.err"
+  estado=$?
+  set -e
+  le_arquivo erro "$pasta/repetida.err"
+  confere "$a COM1 and com1: one port named twice, status 2 (got $estado)" '[ $estado -eq 2 ]'
+  confere "$a COM1 and com1: said so" '[[ $erro == *"xagterm: com1: porta repetida"* ]]'
+}
+
+placas_de_uma_vez x64 "$WINE64" "$raiz/build/windows-x64/xagterm.exe"
+set +e
+versao32=$(timeout 60 "$WINE" "$raiz/build/windows-x86/xagterm.exe" --version 2>&1 </dev/null)
+set -e
+if [[ $versao32 == "xagterm "* ]]; then
+  placas_de_uma_vez x86 "$WINE" "$raiz/build/windows-x86/xagterm.exe"
+else
+  echo "skipped: x86 two boards at once: 32-bit wine cannot start the i686 xagterm.exe here ($(echo "$versao32" | head -1))"
+fi
+
 if [ $falhas -ne 0 ]; then
   echo "wine tests: $falhas FAILED" >&2
   exit 1
