@@ -9,29 +9,23 @@
 namespace e2e {
 namespace {
 
-// A used board: blocks 0, 2 and 8 written.
-const std::string kOld = record(0x00, 0x0000, std::string(16, '\x55')) + "\n" +
-                         record(0x00, 0x2000, std::string(16, '\x22')) + "\n" +
-                         record(0x00, 0x8000, std::string(16, '\x00')) + "\n" + end_record() + "\n";
-// The new program: blocks 0 and 8 only.
-const std::string kNew = record(0x00, 0x0000, "\x01\x02\x03\x04") + "\n" +
-                         record(0x00, 0x8000, std::string(4, '\x11')) + "\n" + end_record() + "\n";
+// A used board (blocks 0, 2 and 8 written), and a new program for 0 and 8.
+const std::string kOld = record(0, 0x0000, std::string(16, 'U')) + "\n" + record(0, 0x2000, std::string(16, '"')) +
+                         "\n" + record(0, 0x8000, std::string(16, '\0')) + "\n" + end_record() + "\n";
+const std::string kNew = record(0, 0x0000, "\x01\x02") + "\n" + record(0, 0x8000, "\x11") + "\n" + end_record() + "\n";
 
 class CicloTest : public SessionTest {
  protected:
-  // xagterm --batch with these arguments on a board preloaded with kOld;
-  // returns the exit status.
-  int run(std::vector<std::string> sim_options, const std::vector<std::string>& args) {
-    keyboard = false;
+  // xagterm --batch ARGS on a board preloaded with kOld; its exit status.
+  int run(std::vector<std::string> sim, const std::vector<std::string>& args) {
     std::remove(dir.file("wire.log").c_str());  // xagsim appends to it
     write_file(dir.file("old.hex"), kOld);
     write_file(dir.file("new.hex"), kNew);
-    sim_options.insert(sim_options.end(), {"--preload", "old.hex", "--image", dir.file("image.hex"), "--log",
-                                           dir.file("wire.log")});
+    sim.insert(sim.end(), {"--preload", "old.hex", "--image", "image.hex", "--log", dir.file("wire.log")});
     std::vector<std::string> xagterm_args{"{port}", "b=115200", "--batch"};
     xagterm_args.insert(xagterm_args.end(), args.begin(), args.end());
     Launch launch;
-    launch.argv = xagterm_on_xagsim(sim_options, xagterm_args);
+    launch.argv = xagterm_on_xagsim(sim, xagterm_args);
     launch.directory = dir.path();
     launch.keyboard = false;
     term = std::make_unique<Program>(launch);
@@ -47,12 +41,6 @@ class CicloTest : public SessionTest {
   }
 };
 
-Image bytes_at(std::uint32_t address, const std::string& data) {
-  Image m;
-  for (char c : data) m[address++] = static_cast<std::uint8_t>(c);
-  return m;
-}
-
 TEST_F(CicloTest, AUsedBoardTakesTheNewProgramOnlyOnceErased) {
   if (kXagsim.empty()) GTEST_SKIP() << "xagsim is not built";
   EXPECT_EQ(run({}, {"new.hex"}), 3);
@@ -63,9 +51,8 @@ TEST_F(CicloTest, AUsedBoardTakesTheNewProgramOnlyOnceErased) {
             "xagterm: bloco 0 [0000.1FFF] apagado\nxagterm: bloco 8 [8000.BFFF] apagado\n"
             "xagterm: new.hex: 3 linhas enviadas\nxagterm: byte de status 00, vetor de boot 00\n");
   EXPECT_NE(term->console().find("Status=00\r\n"), std::string::npos) << printable(term->console());
-  Image expected = bytes_at(0x0000, "\x01\x02\x03\x04");
-  expected.merge(bytes_at(0x2000, std::string(16, '\x22')));  // block 2 untouched
-  expected.merge(bytes_at(0x8000, std::string(4, '\x11')));
+  Image expected{{0x0000, 1}, {0x0001, 2}, {0x8000, 0x11}};
+  for (std::uint32_t a = 0x2000; a < 0x2010; ++a) expected[a] = '"';  // block 2 untouched
   EXPECT_EQ(image(), expected);
 }
 
