@@ -113,6 +113,7 @@ void escreve_visivel(const unsigned char* bytes, int n, char* texto) {
 int toma_guardada(unsigned char* bytes, int maximo) {
   const unsigned char* guardada = nullptr;
   int n = resposta_guardada(guardada);
+  if (n < 0) n = 0;
   if (n > maximo) n = maximo;
   if (n > 0) std::memcpy(bytes, guardada, static_cast<std::size_t>(n));
   return n;
@@ -196,7 +197,7 @@ int byte_do_texto(const char* texto) {
 // Sends a record that reads a byte, shows "rotulo" and its answer on a line
 // of its own. Returns the byte, or -1 (reported) when no proper one came.
 int le_byte(const char* registro, const char* rotulo, const char* nome) {
-  char texto[resposta_de_linha_maxima + 1];
+  char texto[resposta_de_linha_maxima + 1] = "";
   bool eco = programa_registro(registro, true) == 0;
   bool veio = eco && recebe_linha(texto, sizeof texto);
   if (!eco) relata("%s: registro sem eco", nome);
