@@ -153,12 +153,16 @@ bool le_registo(int argc, char** argv, int i, Argumentos& r) {
   return !r.falta_registo;
 }
 
+bool le_do_ciclo(int argc, char** argv, int i, Argumentos& r, Tipo& tipo);
+
 // Takes argv[i] into r; returns what it was.
 Tipo le_um(int argc, char** argv, int i, Argumentos& r) {
   const char* a = argv[i];
+  if (Tipo ciclo = opcao; le_do_ciclo(argc, argv, i, r, ciclo)) return ciclo;
   if (igual(a, "--log")) return le_registo(argc, argv, i, r) ? opcao_com_valor : opcao;
   if (igual(a, "--answer")) {
     le_resposta(i + 1 < argc ? argv[i + 1] : nullptr, r);
+    r.qualquer_resposta = false;  // the later of the two counts
     return opcao_com_valor;
   }
   if (e_opcao(a, r)) return opcao;
@@ -212,7 +216,9 @@ constexpr Dica dicas[] = {
 };
 
 const char* const opcoes[] = {"--help", "--version", "--list", "--batch", "--no-reconnect",
-                              "--log", "--fast", "--answer"};
+                              "--log", "--fast", "--answer", "--any-answer",
+                              "--erase", "--clear-status", "--status", "--dump", "--reset",
+                              "--quiet"};
 
 // The edit distance of two short texts, counted up to 3.
 int distancia(const char* a, const char* b) {
@@ -299,6 +305,80 @@ bool anota_desconhecida(int argc, char** argv, int i, Argumentos& r) {
   return false;
 }
 
+// The value of an option that takes one: an option in its place means it
+// was forgotten.
+const char* valor_de(int argc, char** argv, int i) {
+  const char* valor = i + 1 < argc ? argv[i + 1] : nullptr;
+  return valor == nullptr || valor[0] == '-' ? nullptr : valor;
+}
+
+// --erase or --erase=LIST.
+void le_apaga(const char* a, Argumentos& r) {
+  r.apaga_do_arquivo = a[7] == '\0';
+  r.apaga = 0;
+  if (r.apaga_do_arquivo) return;
+  int mascara = le_lista_de_blocos(a + 8);
+  if (mascara < 0) {
+    anota(r, 'r', "%s: lista de blocos invalida; use 0,2,4,8,C separados por virgula, ou all", a);
+    return;
+  }
+  r.apaga = static_cast<unsigned>(mascara);
+}
+
+// --reset SEQ and --dump START:COUNT, their value read whole.
+Tipo le_reinicio(const char* valor, Argumentos& r) {
+  if (valor == nullptr) {
+    anota(r, 'r', "--reset sem sequencia; uso: --reset D1,R1,W100,R0");
+    return opcao;
+  }
+  r.reinicia = le_sequencia_das_linhas(valor, r.reinicio);
+  if (!r.reinicia) anota(r, 'r', "--reset %s: sequencia invalida; passos D0 D1 R0 R1 W<ms> separados por virgula", valor);
+  return opcao_com_valor;
+}
+
+Tipo le_faixa_pedida(const char* valor, Argumentos& r) {
+  if (valor == nullptr) {
+    anota(r, 'r', "--dump sem faixa; uso: --dump INICIO:QUANTOS (hex)");
+    return opcao;
+  }
+  r.mostra_faixa = le_faixa(valor, r.inicio, r.quantos);
+  if (!r.mostra_faixa) anota(r, 'r', "--dump %s: faixa invalida; INICIO:QUANTOS em hex, no maximo ate 10000", valor);
+  return opcao_com_valor;
+}
+
+// The options of the flash cycle and of how strictly answers are judged.
+// False when argv[i] is none of them; else `tipo` says what it was.
+bool le_do_ciclo(int argc, char** argv, int i, Argumentos& r, Tipo& tipo) {
+  const char* a = argv[i];
+  if (igual(a, "--erase") || std::strncmp(a, "--erase=", 8) == 0) {
+    le_apaga(a, r);
+  } else if (igual(a, "--clear-status")) {
+    r.zera_status = true;
+  } else if (igual(a, "--status")) {
+    r.le_status = true;
+  } else if (igual(a, "--quiet")) {
+    r.calado = true;
+  } else if (igual(a, "--any-answer")) {
+    r.qualquer_resposta = true;
+    r.julga_resposta = false;
+  } else if (igual(a, "--reset")) {
+    tipo = le_reinicio(valor_de(argc, argv, i), r);
+  } else if (igual(a, "--dump")) {
+    tipo = le_faixa_pedida(valor_de(argc, argv, i), r);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// What the cycle's options need of the rest of the line.
+void confere_ciclo(Argumentos& r) {
+  if (r.apaga_do_arquivo && r.arquivo == nullptr) {
+    anota(r, 'r', "--erase sem arquivo hex; use --erase=LISTA (0,2,4,8,C ou all)");
+  }
+  if (r.calado && !r.lote) anota(r, 'r', "--quiet so com --batch");
+}
+
 // A hex file named after another one: kept, said with --batch.
 void outro(Argumentos& r, const char*& antes, const char* agora, const char* o_que) {
   if (antes != nullptr && std::strcmp(antes, agora) != 0) anota(r, 'l', "%s: %s e %s", o_que, antes, agora);
@@ -359,7 +439,16 @@ Argumentos le_argumentos(int argc, char** argv) {
     if (r.arquivo != arquivo_era) outro(r, arquivo_antes, r.arquivo, "mais de um arquivo hex");
   }
   anota_portas(r);
+  confere_ciclo(r);
   return r;
+}
+
+bool pede_ciclo(const Argumentos& a) {
+  return a.apaga_do_arquivo || a.apaga != 0 || a.zera_status || a.le_status || a.mostra_faixa || a.reinicia;
+}
+
+bool julga_respostas(const Argumentos& a) {
+  return a.julga_resposta || (!a.qualquer_resposta && (a.lote || a.rapido || pede_ciclo(a)));
 }
 
 bool argumentos_aceitos(const Argumentos& a) {

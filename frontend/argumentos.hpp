@@ -1,7 +1,10 @@
 // The command line: port, baud rate and hex file, and the options.
 #pragma once
 
+#include <cstdint>
+
 #include "platform/plataforma.hpp"
+#include "programming/ciclo.hpp"
 
 struct Argumentos {
   const char* porta = "COM1";
@@ -25,6 +28,20 @@ struct Argumentos {
   // the room are counted and refused with --batch.
   const char* portas[plat::filhos_maximo] = {};
   int quantas_portas = 0;
+
+  // The flash cycle's steps, run before the terminal (or, with --batch,
+  // instead of it), in the order of corre_ciclo.
+  bool qualquer_resposta = false; // --any-answer: any three characters are an answer
+  bool apaga_do_arquivo = false;  // --erase: the blocks the file's data touch
+  unsigned apaga = 0;             // --erase=LIST: those blocks, as a mask
+  bool zera_status = false;       // --clear-status
+  bool le_status = false;         // --status
+  bool mostra_faixa = false;      // --dump START:COUNT
+  std::int32_t inicio = 0;
+  std::int32_t quantos = 0;
+  bool reinicia = false;          // --reset SEQ
+  SequenciaDasLinhas reinicio;
+  bool calado = false;            // --quiet
 
   // What the scan found to say, one report a line, each led by its kind:
   // 'a' warned of (refused with --batch), 'r' refused in every mode, 'l'
@@ -53,6 +70,15 @@ Argumentos le_argumentos(int argc, char** argv);
 // than plat::filhos_maximo. The program then ends (status 2) without opening
 // the port or the log.
 bool argumentos_aceitos(const Argumentos& a);
+
+// Some step of the flash cycle was asked for (--erase, --clear-status,
+// --status, --dump, --reset): with --batch no hex file is then needed.
+bool pede_ciclo(const Argumentos& a);
+
+// The answer a line taken gets is judged (a board's "no" fails the run):
+// with --answer, and, unless --any-answer, with --batch, --fast and every
+// step of the flash cycle.
+bool julga_respostas(const Argumentos& a);
 
 // Says on standard error what the scan found (warnings in a session, the
 // reasons of a refusal), then, after a refusal, a usage line.

@@ -11,6 +11,7 @@
 #include "frontend/terminal.hpp"
 #include "frontend/uso.hpp"
 #include "platform/plataforma.hpp"
+#include "programming/ciclo.hpp"
 #include "programming/progresso.hpp"
 #include "programming/upload.hpp"
 #include "serial/porta.hpp"
@@ -75,13 +76,36 @@ int status_do_envio(int resultado) {
 
 // How uploads are checked and paced, from the options.
 void ajusta_envio(const Argumentos& args) {
-  modo_envio.confere_arquivo = args.lote || args.rapido;
-  modo_envio.confere_eco = args.lote || args.rapido;
+  // --erase needs the blocks the file touches, which only the whole-file
+  // check learns.
+  modo_envio.confere_arquivo = args.lote || args.rapido || args.apaga_do_arquivo;
+  modo_envio.confere_eco = modo_envio.confere_arquivo;
   modo_envio.rapido = args.rapido;
   modo_envio.progresso = args.lote && (plat::erro_terminal() || args.conta_ao_pai);
-  modo_envio.julga_resposta = args.julga_resposta;
+  modo_envio.julga_resposta = julga_respostas(args);
+  modo_envio.qualquer_resposta = args.qualquer_resposta;
   modo_envio.registo = args.registo;
-  std::memcpy(modo_envio.resposta, args.resposta, sizeof modo_envio.resposta);
+  if (args.julga_resposta) std::memcpy(modo_envio.resposta, args.resposta, sizeof modo_envio.resposta);
+}
+
+// The flash cycle's steps the command line asked for, in their order, the
+// file checked before the port opened being the file sent. Its ciclo_*
+// status, which is --batch's exit status.
+int corre_ciclo_pedido(const Argumentos& args, ArquivoHex& hex) {
+  Ciclo c;
+  c.porta = args.porta;
+  c.reinicio = args.reinicia ? &args.reinicio : nullptr;
+  c.apaga = args.apaga_do_arquivo ? hex.conferencia.blocos : args.apaga;
+  c.arquivo = args.arquivo;
+  c.hex = &hex;
+  c.zera_status = args.zera_status;
+  c.le_status = args.le_status;
+  c.mostra_faixa = args.mostra_faixa;
+  c.inicio = args.inicio;
+  c.quantos = args.quantos;
+  c.julga_resposta = modo_envio.julga_resposta;
+  std::memcpy(c.resposta, modo_envio.resposta, sizeof c.resposta);
+  return corre_ciclo(c);
 }
 
 // A serial-port server that set another rate than the one asked for says
@@ -136,7 +160,7 @@ int main(int argc, char** argv) {
     relata_argumentos(args);
     return sai_arquivo;
   }
-  if (args.lote && args.arquivo == nullptr) {
+  if (args.lote && args.arquivo == nullptr && !pede_ciclo(args)) {
     relata("--batch sem arquivo hex; uso: xagterm --batch PORTA [b=TAXA] ARQUIVO.hex");
     return sai_arquivo;
   }
@@ -172,15 +196,19 @@ int main(int argc, char** argv) {
 
   if (args.lote) {  // no terminal: the console's settings are never touched
     saida_sem_esperar();
+    cala_saida(args.calado);
     mostra_banner(args);
-    int status = status_do_envio(envia_hex_aberto(args.arquivo, hex));
+    int status = pede_ciclo(args) ? corre_ciclo_pedido(args, hex)
+                                  : status_do_envio(envia_hex_aberto(args.arquivo, hex));
     relata_descartados();
     return status;
   }
 
   plat::ConsoleTeclas console;
   mostra_banner(args);
-  if (hex.f != nullptr) {
+  if (pede_ciclo(args)) {  // its reports said, the terminal follows whatever the outcome
+    corre_ciclo_pedido(args, hex);
+  } else if (hex.f != nullptr) {
     envia_hex_aberto(args.arquivo, hex);
   } else if (args.arquivo != nullptr) {
     envia_hex(args.arquivo);

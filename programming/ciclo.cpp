@@ -113,6 +113,7 @@ void escreve_visivel(const unsigned char* bytes, int n, char* texto) {
 int toma_guardada(unsigned char* bytes, int maximo) {
   const unsigned char* guardada = nullptr;
   int n = resposta_guardada(guardada);
+  if (n < 0) n = 0;
   if (n > maximo) n = maximo;
   if (n > 0) std::memcpy(bytes, guardada, static_cast<std::size_t>(n));
   return n;
@@ -178,6 +179,15 @@ bool recebe_linha(char* texto, int tamanho) {
   return true;
 }
 
+// What --status and --dump print goes to standard output even under --quiet,
+// which silences only the banner and the echoes.
+void mostra_mesmo_calado(const char* texto) {
+  bool calada = saida_calada();
+  cala_saida(false);
+  mostra(texto);
+  cala_saida(calada);
+}
+
 // Two hex digits, as the board answers a byte: its value, or -1.
 int byte_do_texto(const char* texto) {
   if (std::strlen(texto) != 2 || valor_hex(texto[0]) < 0 || valor_hex(texto[1]) < 0) return -1;
@@ -187,15 +197,17 @@ int byte_do_texto(const char* texto) {
 // Sends a record that reads a byte, shows "rotulo" and its answer on a line
 // of its own. Returns the byte, or -1 (reported) when no proper one came.
 int le_byte(const char* registro, const char* rotulo, const char* nome) {
-  char texto[resposta_de_linha_maxima + 1];
+  char texto[resposta_de_linha_maxima + 1] = "";
   bool eco = programa_registro(registro, true) == 0;
   bool veio = eco && recebe_linha(texto, sizeof texto);
   if (!eco) relata("%s: registro sem eco", nome);
   if (eco && !veio) relata("%s: sem resposta", nome);
   if (!veio) return -1;
-  mostra(rotulo);
-  mostra(texto);
-  mostra("\n");
+  // Under --quiet no echo was shown for a line end to close.
+  if (saida_calada() && rotulo[0] == '\n') ++rotulo;
+  mostra_mesmo_calado(rotulo);
+  mostra_mesmo_calado(texto);
+  mostra_mesmo_calado("\n");
   int valor = byte_do_texto(texto);
   if (valor < 0) relata("%s: resposta \"%s\"", nome, texto);
   return valor;
@@ -329,7 +341,10 @@ int mostra_memoria(std::int32_t inicio, std::int32_t quantos) {
     relata("mostrar dados: registro sem eco");
     return ciclo_placa;
   }
+  bool calada = saida_calada();
+  cala_saida(false);  // the listing is what --dump is for, --quiet or not
   copia_ate_silencio();
+  cala_saida(calada);
   return ciclo_feito;
 }
 
@@ -341,7 +356,8 @@ int corre_ciclo(const Ciclo& c) {
   if (status == ciclo_feito && conversa) status = combina_taxa();
   if (status == ciclo_feito && c.apaga != 0) status = apaga_blocos(c.apaga, c);
   if (status == ciclo_feito && c.arquivo != nullptr) {
-    int enviado = envia_hex(c.arquivo);
+    bool aberto = c.hex != nullptr && c.hex->f != nullptr;
+    int enviado = aberto ? envia_hex_aberto(c.arquivo, *c.hex) : envia_hex(c.arquivo);
     if (enviado == 2) status = ciclo_placa;
     if (enviado == -1 || enviado == 1) status = ciclo_argumentos;
   }

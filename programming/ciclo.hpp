@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+struct ArquivoHex;
+
 // How a run ended, as --batch gives it for its exit status.
 inline constexpr int ciclo_feito = 0;
 inline constexpr int ciclo_sem_linhas = 1;  // the port has no modem lines
@@ -49,6 +51,7 @@ struct Ciclo {
   const SequenciaDasLinhas* reinicio = nullptr;  // --reset
   unsigned apaga = 0;                           // blocks to erase, as a mask
   const char* arquivo = nullptr;                // the file to upload
+  ArquivoHex* hex = nullptr;  // that file, already checked and open, when it was
   bool zera_status = false;                     // --clear-status
   bool le_status = false;                       // --status
   bool mostra_faixa = false;                    // --dump

@@ -20,6 +20,15 @@ constexpr int polls_por_resposta = 500;
 constexpr int prazo_da_resposta_ms = 500;
 constexpr int caracteres_de_resposta = 3;
 
+// The lines of an unjudged upload whose answer was not the one of a line
+// taken, and the first of them.
+struct Recusadas {
+  int quantas = 0;
+  int linha = 0;
+  unsigned char resposta[3] = {};
+};
+Recusadas recusadas;
+
 enum Status { nao_abriu = -1, fim_enviado = 0, sem_fim = 1, sem_eco = 2, segue = 3, interrompido = 4 };
 
 // Characters 7 and 8 (the ':' is 0) hold the record type; "01" ends the file.
@@ -95,6 +104,16 @@ void escreve_resposta(const unsigned char* resposta, char* texto) {
   *texto = '\0';
 }
 
+// An unjudged line answered otherwise than a line taken is: counted, and
+// the first kept for the outcome line.
+void anota_recusada(const unsigned char* resposta, int numero) {
+  bool diferente = std::memcmp(resposta, modo_envio.resposta, caracteres_de_resposta) != 0;
+  if (modo_envio.julga_resposta || modo_envio.qualquer_resposta || !diferente) return;
+  if (recusadas.quantas++ > 0) return;
+  recusadas.linha = numero;
+  std::memcpy(recusadas.resposta, resposta, caracteres_de_resposta);
+}
+
 // Sends one line and takes its answer. Returns segue when the upload goes
 // on, else its result, said on standard error.
 int envia_registro(const char* path, const char* linha, int n, int numero) {
@@ -137,6 +156,7 @@ int envia_registro(const char* path, const char* linha, int n, int numero) {
     desfecho("%s: linha %d: resposta \"%s\", esperada \"%s\"", path, numero, veio_texto, esperada);
     return sem_eco;
   }
+  anota_recusada(resposta, numero);
   progresso_linha(numero);
   if (registro_de_fim(linha)) return fim_enviado;  // the outcome line is the caller's
   return segue;
@@ -144,13 +164,26 @@ int envia_registro(const char* path, const char* linha, int n, int numero) {
 
 // The outcome of a whole upload: the lines sent, and the address records
 // left out when there were any.
+// The lines answered otherwise, as the outcome line ends: empty, or
+// ", 1 recusada (linha 1: "R\r\n")".
+void escreve_recusadas(char* texto, std::size_t tamanho) {
+  texto[0] = '\0';
+  if (recusadas.quantas == 0) return;
+  char resposta[16];
+  escreve_resposta(recusadas.resposta, resposta);
+  std::snprintf(texto, tamanho, ", %d %s (linha %d: \"%s\")", recusadas.quantas,
+                recusadas.quantas == 1 ? "recusada" : "recusadas", recusadas.linha, resposta);
+}
+
 void desfecho_enviado(const char* path, int enviadas, int omitidos) {
+  char recusa[64];
+  escreve_recusadas(recusa, sizeof recusa);
   if (omitidos == 0) {
-    desfecho("%s: %d linhas enviadas", path, enviadas);
+    desfecho("%s: %d linhas enviadas%s", path, enviadas, recusa);
   } else if (omitidos == 1) {
-    desfecho("%s: %d linhas enviadas, 1 registro de endereco omitido", path, enviadas);
+    desfecho("%s: %d linhas enviadas, 1 registro de endereco omitido%s", path, enviadas, recusa);
   } else {
-    desfecho("%s: %d linhas enviadas, %d registros de endereco omitidos", path, enviadas, omitidos);
+    desfecho("%s: %d linhas enviadas, %d registros de endereco omitidos%s", path, enviadas, omitidos, recusa);
   }
 }
 
@@ -191,6 +224,7 @@ int percorre(std::FILE* f, const char* path, bool envia, Conferencia& c) {
   const bool julga = !envia || modo_envio.confere_arquivo;
   char linha[tamanho_linha_hex];
   c = Conferencia{};
+  recusadas = Recusadas{};
   int enviadas = 0;
   for (int numero = 1;; ++numero) {
     int n = 0;

@@ -18,6 +18,7 @@ std::FILE* registo = nullptr;
 const char* nome_registo = "";
 bool sem_esperar = false;            // --batch: standard output never holds the program up
 unsigned long descartados = 0;       // bytes standard output did not take meanwhile
+bool calada = false;                 // --quiet: standard output goes nowhere
 
 // A failed write stops the log, with one report; the session goes on.
 void no_registo(const void* buf, std::size_t n) {
@@ -33,7 +34,7 @@ void no_registo(const void* buf, std::size_t n) {
 // gone away (a closed pipe) ends the program as Ctrl-X does; with --batch
 // what standard output does not take at once is dropped and counted.
 void escreve(const void* buf, std::size_t n) {
-  if (n == 0) return;
+  if (n == 0 || calada) return;
   if (sem_esperar) {
     descartados += n - plat::saida_escreve_sem_esperar(buf, n);
   } else if (std::fwrite(buf, 1, n, stdout) < n && errno == EPIPE) {
@@ -199,7 +200,7 @@ void mostra(const char* texto) {
     escreve_utf8(texto);
   } else {
     std::size_t n = std::strlen(texto);
-    if (plat::saida_console(texto, n)) {
+    if (!calada && plat::saida_console(texto, n)) {
       no_registo(texto, n);
       inicio_de_linha = texto[n - 1] == '\n';
     } else {
@@ -293,3 +294,6 @@ void saida_sem_esperar() { sem_esperar = true; }
 void relata_descartados() {
   if (descartados > 0) relata("%lu bytes da saida padrao descartados", descartados);
 }
+
+void cala_saida(bool c) { calada = c; }
+bool saida_calada() { return calada; }

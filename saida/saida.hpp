@@ -66,3 +66,8 @@ void saida_sem_esperar();
 
 // The count of bytes dropped so, reported once when there were any.
 void relata_descartados();
+
+// --quiet: while on, what would go to standard output goes nowhere (nor
+// into the log); reports on standard error still go.
+void cala_saida(bool calada);
+bool saida_calada();

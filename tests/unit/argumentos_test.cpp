@@ -181,12 +181,57 @@ TEST(Argumentos, WarnsOfEachIgnoredArgumentAndRefusesWhatBatchCannotGuess) {
       {{"--batch", "a.hex", "COM2", "COM3", "--log", "x"}, "xagterm: --log vale para uma porta so\n" + uso, false},
       {{"COM2", "COM3", "--log", "x"}, "", true},  // no --batch: the last port, as ever
       {{"--batch", "a.hex", "COM2", "--log", "x", "--counts-to-parent"}, "", true},
+      {{"--erase=all", "--clear-status", "--status", "--dump", "0:10", "--reset", "D1,W5,D0", "--quiet", "--batch",
+        "--any-answer"}, "", true},
+      {{"--erase=0,x"}, "xagterm: --erase=0,x: lista de blocos invalida; use 0,2,4,8,C separados por virgula, ou all\n" + uso, false},
+      {{"--erase"}, "xagterm: --erase sem arquivo hex; use --erase=LISTA (0,2,4,8,C ou all)\n" + uso, false},
+      {{"--quiet", "--status"}, "xagterm: --quiet so com --batch\n" + uso, false},
+      {{"--reset", "D2"}, "xagterm: --reset D2: sequencia invalida; passos D0 D1 R0 R1 W<ms> separados por virgula\n" + uso, false},
+      {{"--dump", "FFF0:11"}, "xagterm: --dump FFF0:11: faixa invalida; INICIO:QUANTOS em hex, no maximo ate 10000\n" + uso, false},
+      {{"--dump", "--status"}, "xagterm: --dump sem faixa; uso: --dump INICIO:QUANTOS (hex)\n" + uso, false},
+      {{"--erace", "--reset"}, "xagterm: opcao desconhecida: --erace; quis dizer --erase?\n"
+       "xagterm: --reset sem sequencia; uso: --reset D1,R1,W100,R0\n" + uso, false},
   };
   for (const auto& c : casos) {
     Linha l(c.args);
     EXPECT_EQ(l.avisos(), c.avisos) << testing::PrintToString(c.args);
     EXPECT_EQ(l.segue, c.segue) << testing::PrintToString(c.args);
   }
+}
+
+// The cycle's steps as taken, and whether a board's answer is judged.
+TEST(Argumentos, FlashCycleStepsAndAnswerJudging) {
+  struct {
+    std::vector<std::string> args;
+    unsigned apaga;
+    bool do_arquivo, ciclo, julga;
+  } casos[] = {
+      {{}, 0, false, false, false},
+      {{"a.hex"}, 0, false, false, false},
+      {{"--batch", "a.hex"}, 0, false, false, true},
+      {{"--fast"}, 0, false, false, true},
+      {{"--batch", "a.hex", "--any-answer"}, 0, false, false, false},
+      {{"--any-answer", "--answer", "xyz"}, 0, false, false, true},
+      {{"--answer", "xyz", "--any-answer"}, 0, false, false, false},
+      {{"--erase=0,8"}, 0x09, false, true, true},
+      {{"--erase=C", "--erase", "a.hex"}, 0, true, true, true},
+      {{"--erase", "--erase=c"}, 0x10, false, true, true},
+      {{"--status"}, 0, false, true, true},
+      {{"--clear-status", "--any-answer"}, 0, false, true, false},
+      {{"--reset", "D1"}, 0, false, true, true},
+      {{"--dump", "10:20"}, 0, false, true, true},
+  };
+  for (const auto& c : casos) {
+    Linha l(c.args);
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    EXPECT_EQ(l.r.apaga, c.apaga);
+    EXPECT_EQ(l.r.apaga_do_arquivo, c.do_arquivo);
+    EXPECT_EQ(pede_ciclo(l.r), c.ciclo);
+    EXPECT_EQ(julga_respostas(l.r), c.julga);
+  }
+  Linha d({"--dump", "FFF0:10", "--reset", "R1,W7"});
+  EXPECT_TRUE(d.r.mostra_faixa && d.r.inicio == 0xFFF0 && d.r.quantos == 0x10);
+  EXPECT_TRUE(d.r.reinicia && d.r.reinicio.quantos == 2);
 }
 
 TEST(Argumentos, WhatLooksLikeAPortIsThePortPresentOrNot) {

@@ -112,6 +112,37 @@ TEST_F(Upload, AnAnswerCharacterMayBeAnything) {
   EXPECT_EQ(saida.texto(), fim + std::string("\0\xFF\n", 3));
 }
 
+// A board's "no": judged, it stops the upload; unjudged, the outcome line
+// counts it; with --any-answer, neither.
+TEST_F(Upload, AnswersOtherThanALineTakensAreJudgedOrCounted) {
+  const struct {
+    const char* caso;
+    ModoEnvio modo;
+    std::string conteudo, resposta;
+    int status;
+    std::string relato;
+  } casos[] = {
+      {"unjudged, taken", {}, dados1 + fim, ".\r\n", 0, "2 linhas enviadas"},
+      {"unjudged, refused", {}, dados1 + fim, "R\r\n", 0, "2 linhas enviadas, 2 recusadas (linha 1: \"R\\r\\n\")"},
+      {"unjudged, one", {}, fim, "V\r\n", 0, "1 linhas enviadas, 1 recusada (linha 1: \"V\\r\\n\")"},
+      {"any answer", {.qualquer_resposta = true}, dados1 + fim, "R\r\n", 0, "2 linhas enviadas"},
+      {"judged", {.julga_resposta = true}, dados1 + fim, "R\r\n", 2,
+       "linha 1: resposta \"R\\r\\n\", esperada \".\\r\\n\""},
+      {"judged, its own", {.julga_resposta = true, .resposta = {'o', 'k', '\n'}}, fim, "ok\n", 0, "1 linhas enviadas"},
+  };
+  for (const auto& c : casos) {
+    SCOPED_TRACE(c.caso);
+    fake::reinicia();
+    modo_envio = c.modo;
+    ArquivoTemporario f("p.hex", c.conteudo);
+    fake::dispositivo_eco(10, c.resposta);
+    Captura saida(stdout);
+    Captura erro(stderr);
+    EXPECT_EQ(envia_hex(f.caminho().c_str()), c.status);
+    EXPECT_EQ(erro.texto(), "xagterm: " + f.caminho() + ": " + c.relato + "\n");
+  }
+}
+
 // Each answer character has its own wait of 501 polls (a 1 ms pause and a
 // read of up to 1 ms each, about a second).
 void dispositivo_com_terceira_resposta_em(fake::Micros atraso) {

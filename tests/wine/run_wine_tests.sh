@@ -295,6 +295,28 @@ if [[ $versao32 == "xagterm "* ]]; then
 else
   echo "skipped: x86 two boards at once: 32-bit wine cannot start the i686 xagterm.exe here ($(echo "$versao32" | head -1))"
 fi
+# --- the flash cycle from one command: the x64 build only (the i686 one
+# would need 32-bit wine). The board's status byte starts at 7F so that what
+# --status reads back is the board's, not a default ---------------------------
+ciclo_x64() {
+  local xagterm=$raiz/build/windows-x64/xagterm.exe estado saida erro com2
+  [ -e "$xagterm" ] || return 0
+  inicia_simulador com2 "$pasta/ciclo.log" "$pasta/com2" --status 0x7F
+  set +e
+  timeout 60 "$WINE" "$xagterm" COM2 b=115200 "$hex_win" --batch --erase --status </dev/null \
+    >"$pasta/ciclo.out" 2>"$pasta/ciclo.err"
+  estado=$?
+  set -e
+  termina_simulador $((${#simuladores[@]} - 1))
+  le_arquivo saida "$pasta/ciclo.out"
+  le_arquivo erro "$pasta/ciclo.err"
+  confere "x64 --erase --status: status 0 (got $estado)" '[ $estado -eq 0 ]'
+  confere "x64 --erase --status: the file's block erased, then the file sent" \
+    '[[ $erro == *"bloco 0 [0000.1FFF] apagado"*"up.hex: 3 linhas enviadas"* ]]'
+  confere "x64 --erase --status: the board's status byte read back" \
+    '[[ $saida == *"Status=7F"*"Boot vector=00"* && $erro == *"byte de status 7F, vetor de boot 00"* ]]'
+}
+ciclo_x64
 
 if [ $falhas -ne 0 ]; then
   echo "wine tests: $falhas FAILED" >&2
