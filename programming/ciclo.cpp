@@ -233,7 +233,7 @@ void copia_ate_silencio() {
       ultimo = plat::agora_us();
       continue;
     }
-    int ms = static_cast<int>((falta + 999) / 1000);
+    int ms = plat::em_ms(falta);
     unsigned ev = plat::aguarda(hcom, plat::ev_linha, ms);
     if ((ev & plat::ev_perdida) != 0) return;
   }
