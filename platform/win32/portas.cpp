@@ -10,6 +10,7 @@
 #include "platform/ordem_natural.hpp"
 #include "platform/win32/win32.hpp"
 
+#include <windows.h>  // before setupapi.h, which needs it
 #include <setupapi.h>
 
 namespace plat {

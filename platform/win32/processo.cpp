@@ -18,6 +18,7 @@
 
 #include "platform/win32/win32.hpp"
 
+#include <windows.h>  // before shellapi.h, which needs it
 #include <shellapi.h>
 
 namespace plat {

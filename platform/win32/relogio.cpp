@@ -8,6 +8,7 @@
 // in the process itself with a microsecond select().
 #include "platform/win32/win32.hpp"
 
+#include <windows.h>  // before timeapi.h, which needs it
 #include <timeapi.h>
 
 namespace plat {
