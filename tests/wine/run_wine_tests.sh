@@ -235,6 +235,54 @@ for arq in "${arquiteturas[@]}"; do
   ponta_a_ponta "$arq" "$raiz/build/windows-$arq/xagterm.exe"
 done
 
+# --- a board on another machine: ser2net on 127.0.0.1 serves an xagsim
+# pty; the x64 xagterm.exe reaches it through rfc2217:// (and a port nobody
+# listens on is refused at once) --------------------------------------------
+rede() {
+  local xagterm=$1 estado saida erro recebido esperado porta linha fim
+  if [ ! -x /usr/sbin/ser2net ]; then
+    echo "skip: ser2net is not installed (network ports)"
+    return
+  fi
+  porta=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  inicia_simulador linha "$pasta/rede.log" "$pasta/rede"
+  printf 'connection: &board\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,local\n  options:\n    chardelay: false\n' \
+    "$porta" "$linha" >"$pasta/ser2net.yaml"
+  /usr/sbin/ser2net -n -d -c "$pasta/ser2net.yaml" >"$pasta/ser2net.out" 2>&1 &
+  simuladores+=($!)
+  fim=$((SECONDS + 10))
+  until grep -q "0100007F:$(printf %04X "$porta") 00000000:0000 0A" /proc/net/tcp || [ $SECONDS -ge $fim ]; do
+    sleep 0.1
+  done
+  set +e
+  timeout 60 "$WINE" "$xagterm" "rfc2217://127.0.0.1:$porta" b=115200 "$hex_win" --batch --fast </dev/null \
+    >"$pasta/rede.out" 2>"$pasta/rede.err"
+  estado=$?
+  set -e
+  termina_simulador $((${#simuladores[@]} - 1))
+  termina_simulador $((${#simuladores[@]} - 2))
+  le_arquivo saida "$pasta/rede.out"
+  le_arquivo erro "$pasta/rede.err"
+  recebido=$(awk '$1 == "rx" { printf "%s%s", s, tolower($2); s = " " }' "$pasta/rede.log")
+  esperado=$(od -An -tx1 -v "$pasta/up.hex" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//')
+  local upload=$':0300300002337A1E\r\r\n.\r\r\n:0400000012345678E8\r\r\n.\r\r\n:00000001FF\r\r\n.\r\r\n'
+  confere "x64 rfc2217:// --batch --fast: status 0 (got $estado)" '[ $estado -eq 0 ]'
+  confere "x64 rfc2217://: every echo and answer shown" '[[ $saida == "Terminal rfc2217://127.0.0.1:$porta 115200 baud"*"$upload" ]]'
+  confere "x64 rfc2217://: the outcome line" '[[ $erro == *"up.hex: 3 linhas enviadas"* ]]'
+  confere "x64 rfc2217://: the wire carries the file's bytes, in order" '[ "$recebido" = "$esperado" ]'
+
+  # Nobody listens there now.
+  set +e
+  timeout 60 "$WINE" "$xagterm" "tcp://127.0.0.1:$porta" </dev/null >"$pasta/recusa.out" 2>"$pasta/recusa.err"
+  estado=$?
+  set -e
+  le_arquivo erro "$pasta/recusa.err"
+  confere "x64 tcp:// refused: status 1 (got $estado)" '[ $estado -eq 1 ]'
+  esperado="Nao abriu a tcp://127.0.0.1:$porta"$'\r\n'"tcp://127.0.0.1:$porta: "
+  confere "x64 tcp:// refused: said so" '[[ $erro == "$esperado"?* ]]'
+}
+rede "$raiz/build/windows-x64/xagterm.exe"
+
 if [ $falhas -ne 0 ]; then
   echo "wine tests: $falhas FAILED" >&2
   exit 1
