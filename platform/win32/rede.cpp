@@ -1,9 +1,12 @@
 // Network ports on Windows, on Winsock 2. The socket is non-blocking (its
 // event chosen with WSAEventSelect makes it so); every wait is a select or a
 // wait on that event, with a deadline.
+
+// Winsock's headers before windows.h (win32.hpp), which would bring the old
+// ones in.
 #include <winsock2.h>
+// Then the ones that build on it.
 #include <ws2tcpip.h>
-#include <mstcpip.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -17,7 +20,7 @@ namespace plat {
 
 namespace {
 
-constexpr std::int64_t prazo_conexao_us = 3'000'000;   // connect, or give up
+constexpr std::int64_t prazo_conexao_us = 3'000'000;    // connect, or give up
 constexpr std::int64_t prazo_respostas_us = 1'000'000;  // every answer of the opening, in all
 constexpr std::int64_t espera_recusa_us = 50'000;       // a tcp:// server that fails says so at once
 constexpr std::int64_t prazo_escrita_us = 2'000'000;    // the link took nothing for this long: give up
@@ -264,7 +267,8 @@ SOCKET conecta_endereco(const addrinfo* a, std::int64_t prazo, int& erro, std::i
   erro = WSAETIMEDOUT;
   if (espera(s, true, prazo)) {
     int n = sizeof erro;
-    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&erro), &n) != 0) erro = WSAGetLastError();
+    if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&erro), &n) != 0)
+      erro = WSAGetLastError();
   }
   levou_us = agora_us() - inicio;
   if (erro == 0) return s;
@@ -521,9 +525,7 @@ std::int64_t porta_ida_e_volta_us(Porta p) {
   return l->conexao_us;
 }
 
-const char* porta_razao(const char* nome) {
-  return rede::e_url(nome) && razao[0] != '\0' ? razao : nullptr;
-}
+const char* porta_razao(const char* nome) { return rede::e_url(nome) && razao[0] != '\0' ? razao : nullptr; }
 
 int porta_taxa_do_servidor(Porta p) {
   Ligacao* l = ligacao(p);
