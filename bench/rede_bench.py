@@ -6,16 +6,22 @@ rfc2217:// (chardelay: false, no nodelay: the usual accepter), on a free
 port, its YAML in a temporary folder. An upload of 101 lines with --batch
 --fast against the wire time ((characters + 3 x lines) x 10 / 115200 s), and
 lockstep --batch against its floor (characters + 3 x lines ms: one 1 ms poll
-per character). Figures, never verdicts. Needs build/default/xagterm and
+per character). Then key to line and line to console latency of the
+terminal, on a pseudo-terminal the benchmark plays as the board, directly and
+through ser2net (XAG_REDE_AMOSTRAS samples, 2000). Figures, never verdicts. Needs build/default/xagterm and
 build/default/sim/xagsim, and /usr/sbin/ser2net. XAG_REDE_VEZES sets how many
 runs of each figure (3).
 """
+import fcntl
 import os
+import select
 import signal
 import socket
 import subprocess
 import tempfile
+import termios
 import time
+import tty
 
 RAIZ = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 XAGTERM = os.path.join(RAIZ, "build/default/xagterm")
@@ -23,6 +29,7 @@ XAGSIM = os.path.join(RAIZ, "build/default/sim/xagsim")
 SER2NET = "/usr/sbin/ser2net"
 TAXA = 115200
 VEZES = int(os.environ.get("XAG_REDE_VEZES", "3"))
+AMOSTRAS = int(os.environ.get("XAG_REDE_AMOSTRAS", "2000"))
 
 
 def registro(endereco, dados):
@@ -67,6 +74,71 @@ def mede(porta_de, pasta, args, linhas):
     return tempos, None
 
 
+def pty_cru():
+    mestre, escravo = os.openpty()
+    tty.setraw(mestre)
+    return mestre, escravo
+
+
+def le_ate(fd, texto, segundos):
+    visto = b""
+    fim = time.monotonic() + segundos
+    while texto not in visto and time.monotonic() < fim:
+        if select.select([fd], [], [], 0.1)[0]:
+            try:
+                visto += os.read(fd, 4096)
+            except OSError:
+                break
+    return texto in visto
+
+
+def latencia(de, para):
+    """One byte written at `de`, timed until it is read at `para`: p50, p99, max in ms."""
+    tempos = []
+    c = ord("a")
+    for _ in range(AMOSTRAS):
+        while select.select([para], [], [], 0)[0]:
+            os.read(para, 4096)
+        t0 = time.perf_counter()
+        os.write(de, bytes([c]))
+        while time.perf_counter() - t0 < 2:
+            if select.select([para], [], [], 1)[0] and bytes([c]) in os.read(para, 4096):
+                break
+        tempos.append((time.perf_counter() - t0) * 1000.0)
+        c = ord("a") if c == ord("z") else c + 1
+        time.sleep(0.0002)
+    tempos.sort()
+    return tempos[len(tempos) // 2], tempos[len(tempos) * 99 // 100], tempos[-1]
+
+
+def latencias(porta_de):
+    """The terminal on a console pty, its port the benchmark's own pty (or ser2net serving it)."""
+    linha, escravo_linha = pty_cru()
+    caminho = os.ttyname(escravo_linha)
+    console, escravo_console = os.openpty()
+    porta, servidor = porta_de(caminho)
+    os.close(escravo_linha)
+
+    def terminal():
+        os.setsid()
+        fcntl.ioctl(escravo_console, termios.TIOCSCTTY, 0)
+
+    term = subprocess.Popen([XAGTERM, porta, "b=%d" % TAXA], stdin=escravo_console, stdout=escravo_console,
+                            stderr=escravo_console, preexec_fn=terminal)
+    os.close(escravo_console)
+    try:
+        if not le_ate(console, b"Ctrl-F Menu", 10):
+            return None
+        return latencia(console, linha), latencia(linha, console)
+    finally:
+        for p in (term, servidor):
+            if p is not None:
+                p.send_signal(signal.SIGTERM)
+                p.wait()
+        os.close(console)
+        os.close(linha)
+
+
 def main():
     pasta = tempfile.mkdtemp(prefix="rede_bench.")
     texto = "".join(registro(16 * i, bytes((16 * i + j) & 0xFF for j in range(16))) for i in range(100))
@@ -106,6 +178,14 @@ def main():
             print("  %-16s %-18s %s ms: %.3f to %.3f x %s of %.0f ms"
                   % (via, nome, ", ".join("%.0f" % t for t in tempos), min(tempos) / de, max(tempos) / de,
                      de_que, de))
+    print("terminal latency at %d baud (%d samples, load %.2f):" % (TAXA, AMOSTRAS, os.getloadavg()[0]))
+    for via, porta_de in (("the line itself", direto), ("through ser2net", por_ser2net)):
+        r = latencias(porta_de)
+        if r is None:
+            print("  %-16s FAILED: the terminal did not start" % via)
+            continue
+        for nome, (p50, p99, maximo) in zip(("key to line:", "line to console:"), r):
+            print("  %-16s %-17s p50 %.3f ms  p99 %.3f ms  max %.3f ms" % (via, nome, p50, p99, maximo))
     subprocess.run(["rm", "-rf", pasta])
 
 

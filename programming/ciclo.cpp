@@ -217,7 +217,9 @@ int le_byte(const char* registro, const char* rotulo, const char* nome) {
 // that is longer.
 std::int64_t silencio_us() {
   std::int64_t caracteres = caracteres_de_silencio * bits_por_caractere * us_por_s / taxa_da_linha;
-  return caracteres > silencio_da_listagem_us ? caracteres : silencio_da_listagem_us;
+  // Over a network port the listing comes a round trip later.
+  return (caracteres > silencio_da_listagem_us ? caracteres : silencio_da_listagem_us) +
+         plat::porta_ida_e_volta_us(hcom);
 }
 
 // Copies what comes from the line to standard output until it has been

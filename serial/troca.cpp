@@ -36,11 +36,28 @@ int tecla_guardada = -1;  // a key typed during a reply drain, for the terminal
 // One character on the line, start and stop bits included.
 std::int64_t tempo_de_caractere_us() { return 10'000'000 / taxa_da_linha; }
 
+// What a port adds to each echo's and answer's way there and back beyond the
+// line's own character times: a network port's round trip, as the socket
+// knows it now; nothing on a local line. Every wait for the board grows by
+// it once.
+std::int64_t atraso_da_porta_us() { return plat::porta_ida_e_volta_us(hcom); }
+
+// True once the n + 1 polls of a budget are over (`poll` counts from 0) and
+// the port's round trip has been waited out after them; `fim` keeps, between
+// calls, when that wait ends.
+bool polls_acabaram(int poll, int n, std::int64_t& fim) {
+  if (poll < n) return false;
+  std::int64_t agora = plat::agora_us();
+  if (poll == n) fim = agora + atraso_da_porta_us();
+  return agora >= fim;
+}
+
 // Up to n + 1 polls: each a 1 ms pause, counted from `desde` for the first
 // one and from the end of the last read after that, then a read bounded by
 // the port's 1 ms time-out.
 int espera_desde(std::int64_t desde, int n) {
-  for (int poll = 0; poll <= n; ++poll) {
+  std::int64_t fim = 0;
+  for (int poll = 0; !polls_acabaram(poll - 1, n, fim); ++poll) {
     plat::dorme_ate_us(desde + pausa_por_poll_us);
     unsigned char c = 0;
     if (plat::porta_le(hcom, &c, 1) == 1) return c;
@@ -152,7 +169,8 @@ bool mostra_ate(int fim) {
   mostra_adiado();
   unsigned char buf[bytes_disponiveis_por_leitura];
   std::int64_t desde = plat::agora_us();
-  for (int poll = 0; poll <= polls_pelo_eco; ++poll) {
+  std::int64_t fim_das_polls = 0;
+  for (int poll = 0; !polls_acabaram(poll - 1, polls_pelo_eco, fim_das_polls); ++poll) {
     int lidos = plat::porta_le_disponivel(hcom, buf, bytes_disponiveis_por_leitura);
     if (lidos <= 0) {
       plat::dorme_ate_us(desde + pausa_por_poll_us);
@@ -197,7 +215,7 @@ bool esperares() {
   // On a slow line the reply is still coming: it has ended once the line has
   // been quiet for a few character times (at 9600 and above the passes
   // already were).
-  const std::int64_t silencio_us = caracteres_de_silencio * tempo_de_caractere_us();
+  const std::int64_t silencio_us = caracteres_de_silencio * tempo_de_caractere_us() + atraso_da_porta_us();
   for (std::int64_t falta; (falta = std::min(ultimo + silencio_us, fim) - plat::agora_us()) > 0;) {
     unsigned eventos = plat::ev_linha | (tecla_guardada < 0 ? plat::ev_tecla : 0U);
     unsigned achou = plat::aguarda(hcom, eventos, plat::em_ms(falta));
@@ -234,10 +252,6 @@ bool aguarda_byte(std::int64_t prazo) {
   }
 }
 
-// What a port adds to each echo's way there and back beyond the line's own
-// character times (a network port's round trip): nothing on a local line.
-std::int64_t atraso_da_porta_us() { return 0; }
-
 // The first echo of a whole line comes once its byte has crossed the line
 // twice (there and back); each next one a character time after the one
 // before. Both on top of the 50 ms an echo may take.
@@ -261,7 +275,7 @@ bool guarda_resposta(unsigned char c) {
 
 int espera_ms(int ms) {
   mostra_adiado();
-  std::int64_t prazo = plat::agora_us() + ms * us_por_ms;
+  std::int64_t prazo = plat::agora_us() + ms * us_por_ms + atraso_da_porta_us();
   unsigned char c = 0;
   for (;;) {
     if (plat::porta_le_disponivel(hcom, &c, 1) == 1) return c;

@@ -10,6 +10,7 @@
 // the keyboard still waited on in between, so it never spins. Then
 // WaitCommEvent is tried again.
 #include "platform/win32/chamadas_win32.hpp"
+#include "platform/win32/rede.hpp"
 #include "platform/win32/win32.hpp"
 
 namespace plat {
@@ -117,6 +118,7 @@ void espera_esquece(Porta p) {
 }  // namespace win32
 
 unsigned aguarda(Porta p, unsigned eventos, int ms) {
+  if ((eventos & (ev_linha | ev_escrita)) != 0 && rede::e_rede(p)) return rede::aguarda(p, eventos, ms);
   std::int64_t prazo_us = ms < 0 ? -1 : agora_us() + 1000LL * ms;
   bool da_linha = (eventos & ev_linha) != 0 && p != porta_invalida;
   DWORD passo_ms = 1;

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/win32/chamadas_win32.hpp"
+#include "platform/win32/rede.hpp"
 #include "platform/win32/win32.hpp"
 
 namespace plat {
@@ -221,6 +222,7 @@ bool termina_escrita_pendente(Porta p, DWORD limite_ms) {
 }  // namespace
 
 Porta porta_abre(const char* nome) {
+  if (rede::e_url(nome)) return rede::abre(nome);
   char caminho[300];
   if (!porta_caminho(nome, caminho, sizeof caminho)) {
     nota_erro(ENOENT, 0, false);
@@ -239,6 +241,7 @@ Porta porta_abre(const char* nome) {
 }
 
 bool porta_configura(Porta p, int baud) {
+  if (rede::e_rede(p)) return rede::configura(p, baud);
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   if (!win32::chamadas.le_ajustes(alca(p), &dcb)) {
@@ -279,6 +282,7 @@ const char* porta_erro_texto() {
 const char* porta_grupo(const char*) { return nullptr; }
 
 void porta_fecha(Porta p) {
+  if (rede::e_rede(p)) return rede::fecha(p);
   win32::chamadas.cancela(alca(p), nullptr);  // every operation of ours still pending on it
   DWORD n = 0;
   if (win32::escrita_em_curso(p) != nullptr) {
@@ -290,6 +294,7 @@ void porta_fecha(Porta p) {
 }
 
 int porta_le(Porta p, unsigned char* buf, int n) {
+  if (rede::e_rede(p)) return rede::le(p, buf, n);
   DWORD pedidos = static_cast<DWORD>(n);
   bool todos = na_fila(p) >= pedidos;
   tempo_de_leitura(p, todos ? 0 : tempo_leitura_ms);
@@ -297,6 +302,7 @@ int porta_le(Porta p, unsigned char* buf, int n) {
 }
 
 int porta_le_disponivel(Porta p, unsigned char* buf, int n) {
+  if (rede::e_rede(p)) return rede::le_disponivel(p, buf, n);
   DWORD esperando = na_fila(p);
   if (esperando == 0) return 0;
   bool sem_espera = tempo_de_leitura(p, 0);
@@ -304,6 +310,7 @@ int porta_le_disponivel(Porta p, unsigned char* buf, int n) {
 }
 
 int porta_escreve(Porta p, const unsigned char* buf, int n) {
+  if (rede::e_rede(p)) return rede::escreve(p, buf, n);
   if (!termina_escrita_pendente(p, prazo_escrita_ms)) return 0;
   int enviados = 0;
   while (enviados < n) {
@@ -319,6 +326,7 @@ int porta_escreve(Porta p, const unsigned char* buf, int n) {
 // counts as taken and stays in flight: while it is, nothing more is taken
 // (0), and aguarda(ev_escrita) wakes when it ends.
 int porta_escreve_agora(Porta p, const unsigned char* buf, int n) {
+  if (rede::e_rede(p)) return rede::escreve_agora(p, buf, n);
   if (win32::perdida(p)) return -1;
   if (!win32::escrita_livre(p)) return 0;  // the one before is still in flight
   if (win32::perdida(p)) return -1;        // it failed, and the probe too
@@ -339,6 +347,7 @@ int porta_escreve_agora(Porta p, const unsigned char* buf, int n) {
 
 // DTR and RTS, driven one at a time (a board's reset circuit).
 int porta_linha_modem(Porta p, int linha, bool liga) {
+  if (rede::e_rede(p)) return rede::sinal(p, linha == linha_dtr, liga) ? 0 : EIO;
   DWORD funcao = linha == linha_dtr ? (liga ? SETDTR : CLRDTR) : (liga ? SETRTS : CLRRTS);
   if (EscapeCommFunction(win32::alca(p), funcao)) return 0;
   return win32::errno_de(GetLastError());

@@ -156,7 +156,7 @@ TEST_F(RedeTest, WithoutReconnectingALostServerEndsTheSession) {
 
 // A board 50 ms away, in lockstep. Passes only once every echo and answer
 // budget grows by the link's round trip (plat::porta_ida_e_volta_us).
-TEST_F(RedeTest, DISABLED_ABoardFiftyMillisecondsAwayTakesALockstepUpload) {
+TEST_F(RedeTest, ABoardFiftyMillisecondsAwayTakesALockstepUpload) {
   ASSERT_NO_FATAL_FAILURE(start_board({"--latency", "25"}));
   serve("rfc2217");
   EXPECT_EQ(batch({}), 0) << term->errors();

@@ -152,10 +152,13 @@ TEST_F(CicloTeste, DumpEndsAfterTheQuietTime) {
     int baud;
     fake::Micros pausa;
     bool copiado;
-  } casos[] = {{9600, 99 * ms, true}, {9600, 100 * ms, false}, {300, 99 * ms, true},
-               {300, 100 * ms, false}, {200, 149 * ms, true},  {200, 150 * ms, false}};
+    fake::Micros ida_e_volta = 0;  // a network port's round trip
+  } casos[] = {{9600, 99 * ms, true},  {9600, 100 * ms, false}, {300, 99 * ms, true},
+               {300, 100 * ms, false}, {200, 149 * ms, true},   {200, 150 * ms, false},
+               {9600, 119 * ms, true, 20 * ms}, {9600, 120 * ms, false, 20 * ms}};
   for (const auto& caso : casos) {
     fake::reinicia();
+    fake::rede(caso.ida_e_volta, 0);
     taxa_da_linha = caso.baud;
     Ciclo c;
     c.mostra_faixa = true, c.inicio = 0x100, c.quantos = 0x10;

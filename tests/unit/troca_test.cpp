@@ -199,19 +199,23 @@ TEST_F(Troca, WholeLineComparesEveryEchoOfARead) {
 }
 
 // After its ten passes (the last read ends at 110 ms) the reply drain waits
-// until the line has been quiet for three character times.
+// until the line has been quiet for three character times, and a network
+// port's round trip.
 TEST_F(Troca, EsperaresWaitsThreeQuietCharacterTimesAfterItsPasses) {
   for (int taxa : taxas) {
-    const fake::Micros silencio = 3 * (10'000'000 / taxa);
-    for (fake::Micros depois : {silencio, silencio + 1000}) {
-      SCOPED_TRACE(std::to_string(taxa) + " " + std::to_string(depois));
-      fake::reinicia();
-      taxa_da_linha = taxa;
-      fake::chega("a", 109'500);
-      fake::chega("b", 110'000 + depois);
-      Captura saida(stdout);
-      EXPECT_TRUE(esperares());
-      EXPECT_EQ(saida.texto(), depois == silencio ? "ab" : "a");
+    for (fake::Micros ida_e_volta : {0, 20'000}) {
+      const fake::Micros silencio = 3 * (10'000'000 / taxa) + ida_e_volta;
+      for (fake::Micros depois : {silencio, silencio + 1000}) {
+        SCOPED_TRACE(std::to_string(taxa) + " " + std::to_string(depois));
+        fake::reinicia();
+        taxa_da_linha = taxa;
+        fake::rede(ida_e_volta, 0);
+        fake::chega("a", 109'500);
+        fake::chega("b", 110'000 + depois);
+        Captura saida(stdout);
+        EXPECT_TRUE(esperares());
+        EXPECT_EQ(saida.texto(), depois == silencio ? "ab" : "a");
+      }
     }
   }
 }
@@ -228,5 +232,40 @@ TEST_F(Troca, EsperaresLastsAtMostTwoSecondsAndEndsOnCtrlX) {
     EXPECT_EQ(esperares(), tecla != '\x18');
     EXPECT_EQ(fake::agora(), tecla == '\x18' ? 500'000 : 2'000'000);
     EXPECT_EQ(toma_tecla_guardada(), tecla == '\0' ? -1 : tecla);
+  }
+}
+
+// Over a network port every wait for the board grows by the link's round
+// trip, once: a byte just inside the grown budget is taken, one a
+// millisecond past it is not. Each row: the last moment a byte still counts
+// on a local line, and the wait.
+TEST_F(Troca, EveryWaitGrowsByTheRoundTripOnce) {
+  struct Caso {
+    const char* nome;
+    fake::Micros prazo;
+    bool (*espera_byte)();
+  };
+  const Caso casos[] = {
+      {"espera", 8000, [] { return espera(3) == 'Z'; }},
+      {"escreve_ser", 102'000, [] { return escreve_ser('Z') == 'Z'; }},
+      {"mostra_ate", 102'000, [] { return mostra_ate('Z'); }},
+      {"espera_ms", 7000, [] { return espera_ms(7) == 'Z'; }},
+      {"envia_linha_inteira", 50'000 + 2 * 86, [] {
+         int eco = 0;
+         return envia_linha_inteira("Z", 1, 1, true, eco) == 0;
+       }},
+  };
+  for (const Caso& caso : casos) {
+    for (fake::Micros ida_e_volta : {0, 20'000}) {
+      for (fake::Micros alem : {-500, 1000}) {
+        SCOPED_TRACE(std::string(caso.nome) + " " + std::to_string(ida_e_volta) + " " + std::to_string(alem));
+        fake::reinicia();
+        taxa_da_linha = 115200;
+        fake::rede(ida_e_volta, 0);
+        fake::chega("Z", caso.prazo + ida_e_volta + alem);
+        Captura saida(stdout);
+        EXPECT_EQ(caso.espera_byte(), alem < 0);
+      }
+    }
   }
 }

@@ -318,6 +318,79 @@ ciclo_x64() {
 }
 ciclo_x64
 
+# --- a board on another machine: ser2net on 127.0.0.1 serves an xagsim
+# pty; the x64 xagterm.exe reaches it through rfc2217:// (an upload, a
+# connection the server closes, a port nobody listens on) ------------------
+
+# xagsim (log $1) behind ser2net on a free port, put in variable porta_rede.
+serve_rede() {
+  local linha fim
+  porta_rede=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+  inicia_simulador linha "$1" "$1.pty"
+  printf 'connection: &board\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,local\n  options:\n    chardelay: false\n' \
+    "$porta_rede" "$linha" >"$pasta/ser2net.yaml"
+  /usr/sbin/ser2net -n -d -c "$pasta/ser2net.yaml" >>"$pasta/ser2net.out" 2>&1 &
+  simuladores+=($!)
+  fim=$((SECONDS + 10))
+  until grep -q "0100007F:$(printf %04X "$porta_rede") 00000000:0000 0A" /proc/net/tcp || [ $SECONDS -ge $fim ]; do
+    sleep 0.1
+  done
+}
+
+rede() {
+  local xagterm=$1 estado saida erro recebido esperado url xagterm_pid
+  if [ ! -x /usr/sbin/ser2net ]; then
+    echo "skip: ser2net is not installed (network ports)"
+    return
+  fi
+  serve_rede "$pasta/rede.log"
+  url="rfc2217://127.0.0.1:$porta_rede"
+  set +e
+  timeout 60 "$WINE" "$xagterm" "$url" b=115200 "$hex_win" --batch --fast </dev/null \
+    >"$pasta/rede.out" 2>"$pasta/rede.err"
+  estado=$?
+  set -e
+  termina_simulador $((${#simuladores[@]} - 1))
+  termina_simulador $((${#simuladores[@]} - 2))
+  le_arquivo saida "$pasta/rede.out"
+  le_arquivo erro "$pasta/rede.err"
+  recebido=$(awk '$1 == "rx" { printf "%s%s", s, tolower($2); s = " " }' "$pasta/rede.log")
+  esperado=$(od -An -tx1 -v "$pasta/up.hex" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//')
+  local upload=$':0300300002337A1E\r\r\n.\r\r\n:0400000012345678E8\r\r\n.\r\r\n:00000001FF\r\r\n.\r\r\n'
+  confere "x64 rfc2217:// --batch --fast: status 0 (got $estado)" '[ $estado -eq 0 ]'
+  confere "x64 rfc2217://: every echo and answer shown" '[[ $saida == "Terminal $url 115200 baud"*"$upload" ]]'
+  confere "x64 rfc2217://: the outcome line" '[[ $erro == *"up.hex: 3 linhas enviadas"* ]]'
+  confere "x64 rfc2217://: the wire carries the file's bytes, in order" '[ "$recebido" = "$esperado" ]'
+
+  # The server goes away under the terminal: a lost line.
+  serve_rede "$pasta/perdida.log"
+  url="rfc2217://127.0.0.1:$porta_rede"
+  "$WINE" "$xagterm" "$url" --no-reconnect </dev/null >"$pasta/perdida.out" 2>"$pasta/perdida.err" &
+  xagterm_pid=$!
+  espera_linhas "$pasta/perdida.out" $'Ctrl-F Menu de programacao do XAG49\r' 1 30 || true
+  termina_simulador $((${#simuladores[@]} - 1))
+  set +e
+  wait "$xagterm_pid"
+  estado=$?
+  set -e
+  termina_simulador $((${#simuladores[@]} - 2))
+  le_arquivo erro "$pasta/perdida.err"
+  confere "x64 rfc2217:// closed by the server: status 3 (got $estado)" '[ $estado -eq 3 ]'
+  confere "x64 rfc2217:// closed by the server: said so" '[[ $erro == *"xagterm: linha perdida: $url"* ]]'
+
+  # Nobody listens there now.
+  url="tcp://127.0.0.1:$porta_rede"
+  set +e
+  timeout 60 "$WINE" "$xagterm" "$url" </dev/null >"$pasta/recusa.out" 2>"$pasta/recusa.err"
+  estado=$?
+  set -e
+  le_arquivo erro "$pasta/recusa.err"
+  confere "x64 tcp:// refused: status 1 (got $estado)" '[ $estado -eq 1 ]'
+  esperado="Nao abriu a $url"$'\r\n'"$url: "
+  confere "x64 tcp:// refused: said so" '[[ $erro == "$esperado"?* ]]'
+}
+rede "$raiz/build/windows-x64/xagterm.exe"
+
 if [ $falhas -ne 0 ]; then
   echo "wine tests: $falhas FAILED" >&2
   exit 1
