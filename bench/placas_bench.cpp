@@ -2,6 +2,7 @@
 // one board's --batch --fast upload, and of the same on 2 and 4 boards at
 // once (one xagterm child each, gathered by grava_placas), as a multiple of
 // it. Usage: placas_bench [DATA_LINES] (default 400).
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -10,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
 #include <vector>
 

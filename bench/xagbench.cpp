@@ -438,7 +438,8 @@ Corrida corre(const char* xagsim, const char* xagterm, const std::vector<std::st
   close(erros[1]);
   Corrida c;
   char buf[4096];
-  for (ssize_t n; (n = read(erros[0], buf, sizeof buf)) > 0;) c.erros.append(buf, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = read(erros[0], buf, sizeof buf)) > 0;)
+    c.erros.append(buf, static_cast<std::size_t>(n));
   close(erros[0]);
   int estado = 0;
   waitpid(pid, &estado, 0);
@@ -533,8 +534,8 @@ void uploads_no_fio(const char* xagsim, const char* xagterm, bool rapido_so) {
   for (int i = 0; i < 5; ++i) inicios.push_back(corre(xagsim, xagterm, {"--wire"}, {"--version"}).ms);
   std::sort(inicios.begin(), inicios.end());
   double inicio_ms = inicios[inicios.size() / 2];
-  std::printf("upload against xagsim --wire at %.0f baud (start-up and exit of both: %.1f ms):\n",
-              taxa_fio, inicio_ms);
+  std::printf("upload against xagsim --wire at %.0f baud (start-up and exit of both: %.1f ms):\n", taxa_fio,
+              inicio_ms);
   bool rapido = tem_rapido(xagterm);
   upload_no_fio(xagsim, xagterm, rapido_so ? 10 : 100, rapido, inicio_ms);
   if (!rapido_so) upload_no_fio(xagsim, xagterm, 2048, rapido, inicio_ms);  // 32 KiB from 0000
@@ -601,15 +602,17 @@ int main(int argc, char** argv) {
   }
   {
     Reconexao r = reconexao(xagterm, rapido ? 2 : 10, ocioso_s);
-    std::printf("line away:           %.1f wake-ups/s over %.1f s while waiting for it\n"
-                "line back:           first byte shown after %.1f ms on average, %.1f ms at most (%d times)\n",
-                r.acordares_por_s, ocioso_s, r.media_ms, r.max_ms, rapido ? 2 : 10);
+    std::printf(
+        "line away:           %.1f wake-ups/s over %.1f s while waiting for it\n"
+        "line back:           first byte shown after %.1f ms on average, %.1f ms at most (%d times)\n",
+        r.acordares_por_s, ocioso_s, r.media_ms, r.max_ms, rapido ? 2 : 10);
   }
   enxurrada_com_registo(xagterm, inundacao);
   Upload u = upload(xagterm, linhas_upload);
-  std::printf("upload:              %d characters in %d lines, %.1f ms: %.4f ms per character,\n"
-              "                     %.3f x the floor of %.0f ms (1 ms per poll: characters + 3 x lines)\n",
-              u.caracteres, u.linhas, u.ms, u.ms / u.caracteres, u.ms / u.piso_ms, u.piso_ms);
+  std::printf(
+      "upload:              %d characters in %d lines, %.1f ms: %.4f ms per character,\n"
+      "                     %.3f x the floor of %.0f ms (1 ms per poll: characters + 3 x lines)\n",
+      u.caracteres, u.linhas, u.ms, u.ms / u.caracteres, u.ms / u.piso_ms, u.piso_ms);
   // Every poll waits its turn for a processor: on a busy machine the figure
   // measures the machine's load as much as the program.
   double carga[1] = {-1};
@@ -621,9 +624,10 @@ int main(int argc, char** argv) {
 #endif
 #ifdef CONTA_MALLOC_PATH
   auto [todas, proprias] = alocacoes(xagterm);
-  std::printf("heap:                %d allocations by xagterm's own code in a whole session\n"
-              "                     (%d by the C library: opening the hex file, stdio)\n",
-              proprias, todas - proprias);
+  std::printf(
+      "heap:                %d allocations by xagterm's own code in a whole session\n"
+      "                     (%d by the C library: opening the hex file, stdio)\n",
+      proprias, todas - proprias);
 #endif
   return 0;
 }

@@ -215,10 +215,9 @@ constexpr Dica dicas[] = {
     {"-l", "use --log ARQUIVO", nullptr},
 };
 
-const char* const opcoes[] = {"--help", "--version", "--list", "--batch", "--no-reconnect",
-                              "--log", "--fast", "--answer", "--any-answer",
-                              "--erase", "--clear-status", "--status", "--dump", "--reset",
-                              "--quiet"};
+const char* const opcoes[] = {"--help",         "--version", "--list",   "--batch",      "--no-reconnect",
+                              "--log",          "--fast",    "--answer", "--any-answer", "--erase",
+                              "--clear-status", "--status",  "--dump",   "--reset",      "--quiet"};
 
 // The edit distance of two short texts, counted up to 3.
 int distancia(const char* a, const char* b) {
@@ -267,7 +266,7 @@ void anota(Argumentos& r, char tipo, const char* formato, ...) {
   va_end(args);
   n = std::min(n, static_cast<int>(sizeof relato) - 1);
   if (r.relatos_cortados || n < 0 || n + 3 > sobra) {  // the kind, the text, the line end, the NUL
-    r.relatos_cortados = true;  // what follows is left out too, so the order holds
+    r.relatos_cortados = true;                         // what follows is left out too, so the order holds
     r.recusa_cortada = r.recusa_cortada || tipo == 'r';
     return;
   }
@@ -332,7 +331,8 @@ Tipo le_reinicio(const char* valor, Argumentos& r) {
     return opcao;
   }
   r.reinicia = le_sequencia_das_linhas(valor, r.reinicio);
-  if (!r.reinicia) anota(r, 'r', "--reset %s: sequencia invalida; passos D0 D1 R0 R1 W<ms> separados por virgula", valor);
+  if (!r.reinicia)
+    anota(r, 'r', "--reset %s: sequencia invalida; passos D0 D1 R0 R1 W<ms> separados por virgula", valor);
   return opcao_com_valor;
 }
 
@@ -342,7 +342,8 @@ Tipo le_faixa_pedida(const char* valor, Argumentos& r) {
     return opcao;
   }
   r.mostra_faixa = le_faixa(valor, r.inicio, r.quantos);
-  if (!r.mostra_faixa) anota(r, 'r', "--dump %s: faixa invalida; INICIO:QUANTOS em hex, no maximo ate 10000", valor);
+  if (!r.mostra_faixa)
+    anota(r, 'r', "--dump %s: faixa invalida; INICIO:QUANTOS em hex, no maximo ate 10000", valor);
   return opcao_com_valor;
 }
 

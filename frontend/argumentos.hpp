@@ -9,19 +9,19 @@
 struct Argumentos {
   const char* porta = "COM1";
   int baud = 9600;
-  const char* arquivo = nullptr;  // the hex file to send at start, if any
-  bool ajuda = false;             // --help, -h
-  bool versao = false;            // --version
-  bool lista = false;             // --list
-  bool lote = false;              // --batch: send the file and exit
-  bool reconecta = true;          // false with --no-reconnect
-  const char* registo = nullptr;  // --log FILE
-  bool falta_registo = false;     // --log was the last argument, or an option followed it
-  bool rapido = false;            // --fast: whole lines, echoes read as they come
-  unsigned char resposta[3] = {}; // --answer TEXT: the answer to a line the board took
-  bool julga_resposta = false;    // --answer was given
+  const char* arquivo = nullptr;        // the hex file to send at start, if any
+  bool ajuda = false;                   // --help, -h
+  bool versao = false;                  // --version
+  bool lista = false;                   // --list
+  bool lote = false;                    // --batch: send the file and exit
+  bool reconecta = true;                // false with --no-reconnect
+  const char* registo = nullptr;        // --log FILE
+  bool falta_registo = false;           // --log was the last argument, or an option followed it
+  bool rapido = false;                  // --fast: whole lines, echoes read as they come
+  unsigned char resposta[3] = {};       // --answer TEXT: the answer to a line the board took
+  bool julga_resposta = false;          // --answer was given
   const char* erro_resposta = nullptr;  // why --answer's TEXT was refused
-  bool conta_ao_pai = false;      // a child of several boards: its counts go to the parent
+  bool conta_ao_pai = false;            // a child of several boards: its counts go to the parent
 
   // Every port named, in order (with --batch each one a board programmed at
   // the same time as the others); `porta` is the last of them. Those beyond
@@ -31,17 +31,17 @@ struct Argumentos {
 
   // The flash cycle's steps, run before the terminal (or, with --batch,
   // instead of it), in the order of corre_ciclo.
-  bool qualquer_resposta = false; // --any-answer: any three characters are an answer
-  bool apaga_do_arquivo = false;  // --erase: the blocks the file's data touch
-  unsigned apaga = 0;             // --erase=LIST: those blocks, as a mask
-  bool zera_status = false;       // --clear-status
-  bool le_status = false;         // --status
-  bool mostra_faixa = false;      // --dump START:COUNT
+  bool qualquer_resposta = false;  // --any-answer: any three characters are an answer
+  bool apaga_do_arquivo = false;   // --erase: the blocks the file's data touch
+  unsigned apaga = 0;              // --erase=LIST: those blocks, as a mask
+  bool zera_status = false;        // --clear-status
+  bool le_status = false;          // --status
+  bool mostra_faixa = false;       // --dump START:COUNT
   std::int32_t inicio = 0;
   std::int32_t quantos = 0;
-  bool reinicia = false;          // --reset SEQ
+  bool reinicia = false;  // --reset SEQ
   SequenciaDasLinhas reinicio;
-  bool calado = false;            // --quiet
+  bool calado = false;  // --quiet
 
   // What the scan found to say, one report a line, each led by its kind:
   // 'a' warned of (refused with --batch), 'r' refused in every mode, 'l'
@@ -52,7 +52,6 @@ struct Argumentos {
   bool relatos_cortados = false;  // more than the room holds: the rest is left out
   bool recusa_cortada = false;    // a refusal among what was left out
 };
-
 
 // Reads argv[1..argc-1] once, in order; a later argument overrides an
 // earlier one of its kind, but every port is kept in `portas`. COMn is

@@ -6,7 +6,6 @@
 #include <iterator>
 
 #include "frontend/argumentos.hpp"
-#include "saida/saida.hpp"
 #include "frontend/placas.hpp"
 #include "frontend/terminal.hpp"
 #include "frontend/uso.hpp"
@@ -14,16 +13,17 @@
 #include "programming/ciclo.hpp"
 #include "programming/progresso.hpp"
 #include "programming/upload.hpp"
+#include "saida/saida.hpp"
 #include "serial/porta.hpp"
 
 namespace {
 
 // Exit statuses.
 constexpr int sai_bem = 0;
-constexpr int sai_porta = 1;       // the port (or the --log file) could not be used
-constexpr int sai_arquivo = 2;     // a refused argument; --batch: the hex file could not be read
-constexpr int sai_sem_eco = 3;     // --batch: no echo, no answer, or the line lost
-constexpr int sai_sem_fim = 4;     // --batch: the file ended with no end record
+constexpr int sai_porta = 1;    // the port (or the --log file) could not be used
+constexpr int sai_arquivo = 2;  // a refused argument; --batch: the hex file could not be read
+constexpr int sai_sem_eco = 3;  // --batch: no echo, no answer, or the line lost
+constexpr int sai_sem_fim = 4;  // --batch: the file ended with no end record
 
 // --log: a regular file, or a new one, and neither the port (the session
 // would go down the line) nor the hex file (the upload would feed itself).
@@ -59,9 +59,10 @@ int lista_portas() {
 }
 
 void mostra_banner(const Argumentos& args) {
-  mostra_f("Terminal %s %d baud\nCtrl-X para sair\nCtrl-U Grava arquivo hex\n"
-           "Ctrl-F Menu de programacao do XAG49\n",
-           args.porta, args.baud);
+  mostra_f(
+      "Terminal %s %d baud\nCtrl-X para sair\nCtrl-U Grava arquivo hex\n"
+      "Ctrl-F Menu de programacao do XAG49\n",
+      args.porta, args.baud);
 }
 
 // --batch: the upload's outcome as the exit status.
@@ -152,8 +153,7 @@ int main(int argc, char** argv) {
     return sai_arquivo;
   }
   if (args.erro_resposta != nullptr) {
-    relata("--answer: %s; uso: --answer TEXTO (3 caracteres; \\r, \\n e \\xHH valem)",
-           args.erro_resposta);
+    relata("--answer: %s; uso: --answer TEXTO (3 caracteres; \\r, \\n e \\xHH valem)", args.erro_resposta);
     return sai_arquivo;
   }
   if (!argumentos_aceitos(args)) {

@@ -30,12 +30,12 @@ struct Linha {
 
 struct Placa {
   const char* porta;
-  int filho;   // -1: not started
+  int filho;  // -1: not started
   Linha saida;
   Linha erro;
   int status;  // -1 while the child runs
   int enviadas;
-  int total;   // 0 while the child has not said
+  int total;  // 0 while the child has not said
 };
 
 Placa placas[plat::filhos_maximo];
@@ -284,8 +284,9 @@ int resume() {
   }
   std::size_t n = static_cast<std::size_t>(
       std::snprintf(texto, sizeof texto, "%s%d de %d placas gravadas", prefixo, gravadas, quantas));
-  if (falhas > 0) n += static_cast<std::size_t>(std::snprintf(texto + n, sizeof texto - n, "; %s",
-                                                              falhas == 1 ? "falhou:" : "falharam:"));
+  if (falhas > 0)
+    n += static_cast<std::size_t>(
+        std::snprintf(texto + n, sizeof texto - n, "; %s", falhas == 1 ? "falhou:" : "falharam:"));
   const char* separa = " ";
   for (int i = 0; i < quantas; ++i) {
     if (placas[i].status == 0) continue;

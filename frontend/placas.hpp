@@ -11,7 +11,7 @@ struct Lote {
   int quantas = 0;
   const char* const* outros = nullptr;  // passed to every child after its port
   int n_outros = 0;
-  bool progresso = false;               // one progress line for all (standard error is a terminal)
+  bool progresso = false;  // one progress line for all (standard error is a terminal)
 };
 
 // Runs the children, all at once, until every one has ended. Returns 0 when

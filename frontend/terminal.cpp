@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
-#include "saida/saida.hpp"
 #include "platform/plataforma.hpp"
 #include "programming/menu.hpp"
 #include "programming/upload.hpp"
+#include "saida/saida.hpp"
 #include "serial/porta.hpp"
 #include "serial/troca.hpp"
 
@@ -17,9 +17,9 @@ constexpr int ctrl_x = 0x18;  // leave
 constexpr int sai = -1;       // Ctrl-X typed while the line was blocked, or the console gone
 constexpr int sai_bem = 0;
 constexpr int sai_linha_perdida = 3;
-constexpr std::int64_t intervalo_reabrir_us = 250'000;  // a lost port is tried this often
-constexpr std::int64_t prazo_bloqueio_us = 2'000'000;   // a key the line does not take is dropped
-constexpr int teclas_por_vez = 64;                      // keys dropped at one wake-up, at most
+constexpr std::int64_t intervalo_reabrir_us = 250'000;   // a lost port is tried this often
+constexpr std::int64_t prazo_bloqueio_us = 2'000'000;    // a key the line does not take is dropped
+constexpr int teclas_por_vez = 64;                       // keys dropped at one wake-up, at most
 constexpr std::int64_t descanso_do_teclado_us = 10'000;  // then the keyboard is left alone
 
 // Until this instant the keyboard is not watched: a flood of keys being

@@ -238,7 +238,6 @@ bool mesmo_arquivo(const char* a, const char* b);
 // pauses runs and given back when it ends (and at every exit). Nests.
 void temporizador_fino(bool liga);
 
-
 // Sleeps ms milliseconds, as exactly as the platform allows.
 void dorme_ms(int ms);
 

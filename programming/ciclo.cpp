@@ -32,8 +32,7 @@ constexpr std::int32_t fim_da_memoria = 0x10000;
 
 // The blocks as the erase prompt names them, in the order of `bloco`.
 const char* const nome_do_bloco[blocos] = {"0", "2", "4", "8", "C"};
-const char* const faixa_do_bloco[blocos] = {"0000.1FFF", "2000.3FFF", "4000.7FFF", "8000.BFFF",
-                                            "C000.FFFF"};
+const char* const faixa_do_bloco[blocos] = {"0000.1FFF", "2000.3FFF", "4000.7FFF", "8000.BFFF", "C000.FFFF"};
 
 int maiuscula(int c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
 

@@ -47,14 +47,14 @@ bool le_faixa(const char* texto, std::int32_t& inicio, std::int32_t& quantos);
 
 // What a run does, step by step; a step left at its default is not taken.
 struct Ciclo {
-  const char* porta = "";                       // for the reports
+  const char* porta = "";                        // for the reports
   const SequenciaDasLinhas* reinicio = nullptr;  // --reset
-  unsigned apaga = 0;                           // blocks to erase, as a mask
-  const char* arquivo = nullptr;                // the file to upload
-  ArquivoHex* hex = nullptr;  // that file, already checked and open, when it was
-  bool zera_status = false;                     // --clear-status
-  bool le_status = false;                       // --status
-  bool mostra_faixa = false;                    // --dump
+  unsigned apaga = 0;                            // blocks to erase, as a mask
+  const char* arquivo = nullptr;                 // the file to upload
+  ArquivoHex* hex = nullptr;                     // that file, already checked and open, when it was
+  bool zera_status = false;                      // --clear-status
+  bool le_status = false;                        // --status
+  bool mostra_faixa = false;                     // --dump
   std::int32_t inicio = 0;
   std::int32_t quantos = 0;
   bool julga_resposta = true;  // answers other than `resposta` fail (--any-answer: off)

@@ -8,11 +8,11 @@ namespace {
 
 constexpr int tipo_dados = 0x00;
 constexpr int tipo_fim = 0x01;
-constexpr int tipo_segmento = 0x02;      // extended segment address
+constexpr int tipo_segmento = 0x02;  // extended segment address
 constexpr int tipo_inicio_segmento = 0x03;
-constexpr int tipo_linear = 0x04;        // extended linear address
+constexpr int tipo_linear = 0x04;  // extended linear address
 constexpr int tipo_inicio_linear = 0x05;
-constexpr int menor_registro = 11;       // ":LLAAAATTCC"
+constexpr int menor_registro = 11;  // ":LLAAAATTCC"
 constexpr unsigned ultimo_endereco = 0xFFFF;
 
 // The i-th byte written after the ':' (two hex digits), or -1.
@@ -93,7 +93,8 @@ const char* razao_do_formato(const char* linha, int n, char* razao) {
   }
   int contagem = byte_em(linha, 0);
   if (contagem + 5 != bytes) {
-    std::snprintf(razao, tamanho_razao, "contagem %02X, mas a linha traz %d bytes de dados", contagem, bytes - 5);
+    std::snprintf(razao, tamanho_razao, "contagem %02X, mas a linha traz %d bytes de dados", contagem,
+                  bytes - 5);
     return razao;
   }
   if ((soma & 0xFF) != 0) {

@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "saida/saida.hpp"
 #include "platform/plataforma.hpp"
 #include "programming/registros.hpp"
+#include "saida/saida.hpp"
 #include "serial/troca.hpp"
 
 namespace {
@@ -23,8 +23,9 @@ int maiuscula(int c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
 // or only other bytes (a board at another rate echoes garbled characters).
 void relata_falha_de_deteccao(bool houve_eco, int tentativas) {
   if (!houve_eco) {
-    relata("nenhum eco do 'f': placa desligada, fora do firmware de programacao "
-           "ou linha interrompida");
+    relata(
+        "nenhum eco do 'f': placa desligada, fora do firmware de programacao "
+        "ou linha interrompida");
   } else {
     relata("eco errado do 'f' (tentativas: %d): a placa deve estar em outra taxa", tentativas);
   }
@@ -84,8 +85,9 @@ int mostra_dados() {
 }
 
 int apaga_bloco() {
-  mostra("Apagar Bloco:\n0=[0000.1FFF] 2=[2000.3FFF] 4=[4000.7FFF] 8=[8000.BFFF] "
-         "C=[C000.FFFF]\nBlock = ");
+  mostra(
+      "Apagar Bloco:\n0=[0000.1FFF] 2=[2000.3FFF] 4=[4000.7FFF] 8=[8000.BFFF] "
+      "C=[C000.FFFF]\nBlock = ");
   // Times 16 in 32 bits: only the low 28 bits of the number pick a block.
   std::int32_t codigo = static_cast<std::int32_t>(static_cast<std::uint32_t>(lenum()) << 4);
   for (int i = blocos - 1; i >= 0; --i) {
@@ -156,8 +158,9 @@ int comando() {
   // brings only now: it is not taken as the echo of the first 'f'.
   mostra_ate(ctrl_f);
   if (!detecta_baud()) return -1;
-  mostra("\n*** Menu de programacao do XAG49: ***\nE: Apagar bloco\nS: Zerar Byte de Status\n"
-         "D: Mostrar Dados\nR: Ler byte de Status e Vetor de boot\nH: Programar arquivo *.hex\n\n");
+  mostra(
+      "\n*** Menu de programacao do XAG49: ***\nE: Apagar bloco\nS: Zerar Byte de Status\n"
+      "D: Mostrar Dados\nR: Ler byte de Status e Vetor de boot\nH: Programar arquivo *.hex\n\n");
   switch (maiuscula(plat::tecla_le())) {
     case 'D': return mostra_dados();
     case 'E': return apaga_bloco();

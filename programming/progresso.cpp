@@ -13,7 +13,7 @@ constexpr std::int64_t us_por_segundo = 1000000;
 int total = 0;
 std::int64_t inicio = 0;
 std::int64_t mostrado_em = 0;
-int largura = 0;  // characters of the line on screen (0: none)
+int largura = 0;      // characters of the line on screen (0: none)
 bool ao_pai = false;  // counts to the parent instead of a line
 
 // Straight to standard error: a line being redrawn is no report, and has no

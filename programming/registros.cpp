@@ -32,6 +32,5 @@ void registro_mostra(char* buf, std::int32_t inicio, std::int32_t fim) {
   std::uint32_t s = static_cast<std::uint32_t>(inicio);
   std::uint32_t e = static_cast<std::uint32_t>(fim);
   std::uint32_t cc = (0u - (s >> 8) - s - (e >> 8) - e - soma_fixa_mostra) & 0xFF;
-  std::snprintf(buf, tamanho_registro, ":05000084%04hX%04hX00%02hX\n", baixo16(s), baixo16(e),
-                baixo16(cc));
+  std::snprintf(buf, tamanho_registro, ":05000084%04hX%04hX00%02hX\n", baixo16(s), baixo16(e), baixo16(cc));
 }

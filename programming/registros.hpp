@@ -13,8 +13,8 @@ inline constexpr int blocos = 5;
 inline constexpr std::size_t tamanho_registro = 23;
 
 // Fixed command records, sent as they stand (line ends only where shown).
-inline constexpr const char* registro_zera_status[4] = {
-    ":010000830478", ":030000830601C0B3", ":030000830601F083", ":030000830601F87B"};
+inline constexpr const char* registro_zera_status[4] = {":010000830478", ":030000830601C0B3",
+                                                        ":030000830601F083", ":030000830601F87B"};
 inline constexpr const char* registro_le_status = ":02000085070171\n";
 inline constexpr const char* registro_le_boot = ":02000085070270";
 

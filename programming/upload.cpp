@@ -192,8 +192,8 @@ enum Passo { passo_envia, passo_omite, passo_fim, passo_sem_fim, passo_recusado 
 
 // Reads the next line and judges it when the file is checked; without the
 // check only characters 7 and 8 are looked at. Why it cannot go is said.
-Passo proxima_linha(std::FILE* f, const char* path, bool julga, int numero, char* linha, int& n,
-                    int enviadas, Conferencia& c) {
+Passo proxima_linha(std::FILE* f, const char* path, bool julga, int numero, char* linha, int& n, int enviadas,
+                    Conferencia& c) {
   Leitura leitura = le_linha_hex(f, linha, n);
   if (leitura == fim_do_arquivo || (leitura == falta_fim_de_linha && !julga)) {
     desfecho("%s: fim do arquivo sem registro 01 (%d linhas enviadas)", path, enviadas);

@@ -10,16 +10,16 @@
 // line. All off: every byte that comes back counts as the echo and answers
 // are shown, not judged.
 struct ModoEnvio {
-  bool confere_arquivo = false;  // the whole file is checked before its first byte
-  bool confere_eco = false;      // an echo that differs from its byte stops the upload
-  bool rapido = false;           // whole lines, echoes read as they come (--fast)
-  bool progresso = false;        // a progress line on standard error (--batch, on a terminal)
-  bool julga_resposta = false;   // answers other than `resposta` stop the upload
-  bool qualquer_resposta = false; // --any-answer: not judged, nor counted
+  bool confere_arquivo = false;    // the whole file is checked before its first byte
+  bool confere_eco = false;        // an echo that differs from its byte stops the upload
+  bool rapido = false;             // whole lines, echoes read as they come (--fast)
+  bool progresso = false;          // a progress line on standard error (--batch, on a terminal)
+  bool julga_resposta = false;     // answers other than `resposta` stop the upload
+  bool qualquer_resposta = false;  // --any-answer: not judged, nor counted
   // The answer to a line taken. Unjudged, the lines answered otherwise are
   // counted in the outcome line.
   unsigned char resposta[3] = {'.', '\r', '\n'};
-  const char* registo = nullptr; // the --log file, never sent
+  const char* registo = nullptr;  // the --log file, never sent
 };
 extern ModoEnvio modo_envio;
 

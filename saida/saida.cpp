@@ -16,9 +16,9 @@ int eco_adiado = nenhum;
 bool inicio_de_linha = true;  // the last byte shown on standard output was a line end
 std::FILE* registo = nullptr;
 const char* nome_registo = "";
-bool sem_esperar = false;            // --batch: standard output never holds the program up
-unsigned long descartados = 0;       // bytes standard output did not take meanwhile
-bool calada = false;                 // --quiet: standard output goes nowhere
+bool sem_esperar = false;       // --batch: standard output never holds the program up
+unsigned long descartados = 0;  // bytes standard output did not take meanwhile
+bool calada = false;            // --quiet: standard output goes nowhere
 
 // A failed write stops the log, with one report; the session goes on.
 void no_registo(const void* buf, std::size_t n) {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "saida/saida.hpp"
 #include "platform/plataforma.hpp"
+#include "saida/saida.hpp"
 #include "serial/porta.hpp"
 
 namespace {

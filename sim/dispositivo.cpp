@@ -20,9 +20,8 @@ constexpr std::size_t bytes_por_linha_listada = 16;
 using Dados = std::vector<std::uint8_t>;
 
 // The records that clear the status byte, in the order they must come.
-const std::array<Dados, 4> sequencia_limpeza = {
-    Dados{0x04}, Dados{0x06, 0x01, 0xC0}, Dados{0x06, 0x01, 0xF0},
-    Dados{0x06, 0x01, 0xF8}};
+const std::array<Dados, 4> sequencia_limpeza = {Dados{0x04}, Dados{0x06, 0x01, 0xC0}, Dados{0x06, 0x01, 0xF0},
+                                                Dados{0x06, 0x01, 0xF8}};
 
 struct Bloco {
   std::uint8_t codigo;
@@ -36,8 +35,7 @@ constexpr std::array<Bloco, 5> blocos = {{{0x00, 0x0000, 0x1FFF},
 
 }  // namespace
 
-Dispositivo::Dispositivo(std::uint8_t estado, std::uint8_t vetor_arranque,
-                         bool no_checksum)
+Dispositivo::Dispositivo(std::uint8_t estado, std::uint8_t vetor_arranque, bool no_checksum)
     : estado_(estado), vetor_(vetor_arranque), no_checksum_(no_checksum) {}
 
 std::string Dispositivo::recebe(std::uint8_t byte) {
@@ -100,18 +98,12 @@ std::string Dispositivo::atende(std::string_view linha) {
 
 std::string Dispositivo::executa(const Registo& r, int passo) {
   switch (r.tipo) {
-    case 0x00:
-      return memoria_.escreve(r.endereco, r.dados) ? bom : verificacao_falhou;
-    case 0x01:
-      return bom;
-    case 0x83:
-      return comando_83(r, passo);
-    case 0x84:
-      return lista(r);
-    case 0x85:
-      return mostra_byte(r);
-    default:
-      return rejeitado;
+    case 0x00: return memoria_.escreve(r.endereco, r.dados) ? bom : verificacao_falhou;
+    case 0x01: return bom;
+    case 0x83: return comando_83(r, passo);
+    case 0x84: return lista(r);
+    case 0x85: return mostra_byte(r);
+    default: return rejeitado;
   }
 }
 
@@ -149,8 +141,7 @@ std::string Dispositivo::comando_83(const Registo& r, int passo) {
 // "AAAA: XX XX ..\r\n" from SSSS to EEEE inclusive, 16 bytes to a line,
 // wrapping past FFFF when EEEE is below SSSS.
 std::string Dispositivo::lista(const Registo& r) const {
-  if (r.endereco != 0 || r.dados.size() != 5 || r.dados[4] != 0x00)
-    return rejeitado;
+  if (r.endereco != 0 || r.dados.size() != 5 || r.dados[4] != 0x00) return rejeitado;
   auto inicio = static_cast<std::uint16_t>(r.dados[0] << 8 | r.dados[1]);
   auto fim = static_cast<std::uint16_t>(r.dados[2] << 8 | r.dados[3]);
   std::size_t total = static_cast<std::uint16_t>(fim - inicio) + std::size_t{1};
@@ -160,8 +151,7 @@ std::string Dispositivo::lista(const Registo& r) const {
     auto a = static_cast<std::uint16_t>(inicio + feitos);
     junta_hex(s, a, 4);
     s += ':';
-    for (std::size_t i = 0; i < bytes_por_linha_listada && feitos < total;
-         ++i, ++feitos) {
+    for (std::size_t i = 0; i < bytes_por_linha_listada && feitos < total; ++i, ++feitos) {
       s += ' ';
       junta_hex(s, memoria_.le(static_cast<std::uint16_t>(a + i)), 2);
     }
@@ -172,8 +162,7 @@ std::string Dispositivo::lista(const Registo& r) const {
 
 // The status byte (07 01) or the boot vector (07 02) in two hex digits.
 std::string Dispositivo::mostra_byte(const Registo& r) const {
-  if (r.endereco != 0 || r.dados.size() != 2 || r.dados[0] != 0x07)
-    return rejeitado;
+  if (r.endereco != 0 || r.dados.size() != 2 || r.dados[0] != 0x07) return rejeitado;
   std::string s;
   if (r.dados[1] == 0x01)
     junta_hex(s, estado_, 2);

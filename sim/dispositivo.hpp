@@ -22,8 +22,7 @@ class Dispositivo {
   // With no_checksum, a command record (types 83, 84, 85) is acted on and
   // answered as soon as its last checksum digit comes, as a firmware that
   // counts the record's characters does; its line end gets no answer.
-  Dispositivo(std::uint8_t estado, std::uint8_t vetor_arranque,
-              bool no_checksum = false);
+  Dispositivo(std::uint8_t estado, std::uint8_t vetor_arranque, bool no_checksum = false);
 
   // Takes one received byte; returns the answer it triggers (often none).
   std::string recebe(std::uint8_t byte);

@@ -34,8 +34,7 @@ std::optional<Instante> Fio::proximo() const {
 }
 
 std::string_view Fio::chegados(Instante agora) const {
-  auto fim = std::find_if(quando_.begin(), quando_.end(),
-                          [agora](Instante q) { return q > agora; });
+  auto fim = std::find_if(quando_.begin(), quando_.end(), [agora](Instante q) { return q > agora; });
   auto n = static_cast<std::size_t>(fim - quando_.begin());
   return std::string_view(bytes_).substr(inicio_, n);
 }

@@ -56,8 +56,7 @@ std::optional<int> trata_sinais(pid_t filho) {
       int s = sinais[i];
       int estado = 0;
       if (s == SIGCHLD) {
-        if (filho > 0 && waitpid(filho, &estado, WNOHANG) == filho)
-          fim = estado_de_saida(estado);
+        if (filho > 0 && waitpid(filho, &estado, WNOHANG) == filho) fim = estado_de_saida(estado);
       } else if (filho > 0) {
         kill(filho, s);  // SIGTERM, SIGHUP: the command decides
       } else {
@@ -100,7 +99,8 @@ int ciclo(Simulador& sim, pid_t filho) {
 // Runs the command on the line, SIGINT ignored here meanwhile (it reaches
 // the command from the console). -1 on failure.
 pid_t lanca_comando(const Opcoes& o, const std::string& linha) {
-  struct sigaction ignora {}, antes {};
+  struct sigaction ignora {
+  }, antes{};
   ignora.sa_handler = SIG_IGN;
   sigemptyset(&ignora.sa_mask);
   sigaction(SIGINT, &ignora, &antes);
@@ -112,15 +112,13 @@ pid_t lanca_comando(const Opcoes& o, const std::string& linha) {
 int serve(const Opcoes& o) {
   Diario diario;
   if (!o.diario.empty() && !diario.abre(o.diario)) {
-    std::fprintf(stderr, "xagsim: %s: %s\n", o.diario.c_str(),
-                 std::strerror(errno));
+    std::fprintf(stderr, "xagsim: %s: %s\n", o.diario.c_str(), std::strerror(errno));
     return 1;
   }
   std::string erro;
   auto pty = abre_pty(erro);
   if (!pty || pipe2(tubo_sinais, O_CLOEXEC | O_NONBLOCK) != 0) {
-    std::fprintf(stderr, "xagsim: %s\n",
-                 pty ? std::strerror(errno) : erro.c_str());
+    std::fprintf(stderr, "xagsim: %s\n", pty ? std::strerror(errno) : erro.c_str());
     return 1;
   }
   Memoria carga;
@@ -134,16 +132,14 @@ int serve(const Opcoes& o) {
   if (o.religa) {
     ligacao.emplace(caminho_da_ligacao());
     if (!ligacao->aponta(linha)) {
-      std::fprintf(stderr, "xagsim: %s: %s\n", ligacao->caminho().c_str(),
-                   std::strerror(errno));
+      std::fprintf(stderr, "xagsim: %s: %s\n", ligacao->caminho().c_str(), std::strerror(errno));
       return 1;
     }
     linha = ligacao->caminho();
   }
   // A byte at 115200 baud lasts 87 us: wake up within a few of its time.
   if (o.fio || o.latencia > Ms{0}) prctl(PR_SET_TIMERSLACK, 1000UL);
-  Simulador sim(o, *pty, diario, Relogio::now(),
-                ligacao ? &*ligacao : nullptr);
+  Simulador sim(o, *pty, diario, Relogio::now(), ligacao ? &*ligacao : nullptr);
   if (!o.carga.empty()) sim.carrega(carga);
   sim.avanca(Relogio::now());  // --send and --flood wait on the line
 

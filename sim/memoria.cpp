@@ -13,8 +13,7 @@ namespace {
 
 constexpr std::size_t bytes_por_registo = 16;
 
-void junta_registo(std::string& s, std::uint16_t endereco,
-                   const std::vector<std::uint8_t>& dados) {
+void junta_registo(std::string& s, std::uint16_t endereco, const std::vector<std::uint8_t>& dados) {
   s += ':';
   junta_hex(s, static_cast<unsigned>(dados.size()), 2);
   junta_hex(s, endereco, 4);
@@ -28,8 +27,7 @@ void junta_registo(std::string& s, std::uint16_t endereco,
 
 Memoria::Memoria() : bytes_(tamanho, apagado), escritos_(tamanho, false) {}
 
-bool Memoria::escreve(std::uint16_t endereco,
-                      std::span<const std::uint8_t> dados) {
+bool Memoria::escreve(std::uint16_t endereco, std::span<const std::uint8_t> dados) {
   bool confere = true;
   for (auto b : dados) {
     bytes_[endereco] &= b;

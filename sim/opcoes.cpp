@@ -20,14 +20,11 @@ std::optional<std::uint64_t> numero(std::string_view s) {
   }
   std::uint64_t v = 0;
   auto [fim, erro] = std::from_chars(s.data(), s.data() + s.size(), v, base);
-  if (s.empty() || erro != std::errc{} || fim != s.data() + s.size())
-    return std::nullopt;
+  if (s.empty() || erro != std::errc{} || fim != s.data() + s.size()) return std::nullopt;
   return v;
 }
 
-std::optional<std::uint64_t> numero_ate(std::string_view s,
-                                        std::uint64_t minimo,
-                                        std::uint64_t maximo) {
+std::optional<std::uint64_t> numero_ate(std::string_view s, std::uint64_t minimo, std::uint64_t maximo) {
   auto v = numero(s);
   if (!v || *v < minimo || *v > maximo) return std::nullopt;
   return v;
@@ -42,8 +39,7 @@ int valor_hex(char c) {
 
 // One option that takes a value (or two: the second in segundo): stores it
 // in o, false when it is invalid.
-using Tratador =
-    std::function<bool(Opcoes& o, std::string_view valor, std::string_view segundo)>;
+using Tratador = std::function<bool(Opcoes& o, std::string_view valor, std::string_view segundo)>;
 
 struct ComValor {
   std::string_view nome;
@@ -67,8 +63,7 @@ bool atraso_em(std::string_view v, Ms& destino) {
 bool fracao_em(std::string_view v, double& destino) {
   double p = 0;
   auto [fim, erro] = std::from_chars(v.data(), v.data() + v.size(), p);
-  if (v.empty() || erro != std::errc{} || fim != v.data() + v.size() || !(p >= 0 && p <= 1))
-    return false;
+  if (v.empty() || erro != std::errc{} || fim != v.data() + v.size() || !(p >= 0 && p <= 1)) return false;
   destino = p;
   return true;
 }
@@ -90,19 +85,11 @@ const ComValor opcoes_com_valor[] = {
        return n.has_value();
      }},
     {"--replug-after",
-     [](Opcoes& o, std::string_view v, std::string_view ms) {
-       return depois_em(v, ms, o.religa);
-     },
-     true},
+     [](Opcoes& o, std::string_view v, std::string_view ms) { return depois_em(v, ms, o.religa); }, true},
     {"--stall-after",
-     [](Opcoes& o, std::string_view v, std::string_view ms) {
-       return depois_em(v, ms, o.para);
-     },
-     true},
-    {"--drop",
-     [](Opcoes& o, std::string_view v, std::string_view) { return fracao_em(v, o.perde); }},
-    {"--garble",
-     [](Opcoes& o, std::string_view v, std::string_view) { return fracao_em(v, o.deturpa); }},
+     [](Opcoes& o, std::string_view v, std::string_view ms) { return depois_em(v, ms, o.para); }, true},
+    {"--drop", [](Opcoes& o, std::string_view v, std::string_view) { return fracao_em(v, o.perde); }},
+    {"--garble", [](Opcoes& o, std::string_view v, std::string_view) { return fracao_em(v, o.deturpa); }},
     {"--chatter",
      [](Opcoes& o, std::string_view v, std::string_view) {
        auto n = numero_ate(v, 1, atraso_maximo_ms);
@@ -129,12 +116,9 @@ const ComValor opcoes_com_valor[] = {
      }},
     {"--echo-delay",
      [](Opcoes& o, std::string_view v, std::string_view) { return atraso_em(v, o.atraso_eco); }},
-    {"--latency",
-     [](Opcoes& o, std::string_view v, std::string_view) { return atraso_em(v, o.latencia); }},
+    {"--latency", [](Opcoes& o, std::string_view v, std::string_view) { return atraso_em(v, o.latencia); }},
     {"--answer-delay",
-     [](Opcoes& o, std::string_view v, std::string_view) {
-       return atraso_em(v, o.atraso_resposta);
-     }},
+     [](Opcoes& o, std::string_view v, std::string_view) { return atraso_em(v, o.atraso_resposta); }},
     {"--echo-byte",
      [](Opcoes& o, std::string_view v, std::string_view) {
        std::uint8_t b = 0;
@@ -164,11 +148,8 @@ const ComValor opcoes_com_valor[] = {
        return !v.empty();
      }},
     {"--erase-time",
-     [](Opcoes& o, std::string_view v, std::string_view) {
-       return atraso_em(v, o.tempo_apagamento);
-     }},
-    {"--status",
-     [](Opcoes& o, std::string_view v, std::string_view) { return byte_em(v, o.estado); }},
+     [](Opcoes& o, std::string_view v, std::string_view) { return atraso_em(v, o.tempo_apagamento); }},
+    {"--status", [](Opcoes& o, std::string_view v, std::string_view) { return byte_em(v, o.estado); }},
     {"--boot-vector",
      [](Opcoes& o, std::string_view v, std::string_view) { return byte_em(v, o.vetor_arranque); }},
 };
@@ -181,8 +162,7 @@ const ComValor* procura(std::string_view nome) {
 
 // Flags and options with a value ("--opt VALUE" or "--opt=VALUE"); stops at
 // "--". Returns the index of the first argument not taken, or sets erro.
-std::size_t le_chaves(const std::vector<std::string>& args, Opcoes& o,
-                      LeituraOpcoes& r) {
+std::size_t le_chaves(const std::vector<std::string>& args, Opcoes& o, LeituraOpcoes& r) {
   std::size_t i = 0;
   for (; i < args.size() && r.erro.empty() && !r.ajuda; ++i) {
     std::string_view a = args[i];
@@ -256,8 +236,7 @@ std::optional<std::string> decodifica_escapes(const std::string& texto) {
         i += 2;
         break;
       }
-      default:
-        return std::nullopt;
+      default: return std::nullopt;
     }
   }
   return s;

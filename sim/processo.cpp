@@ -7,20 +7,17 @@
 
 namespace xagsim {
 
-std::vector<std::string> com_porta(const std::vector<std::string>& comando,
-                                   const std::string& linha) {
+std::vector<std::string> com_porta(const std::vector<std::string>& comando, const std::string& linha) {
   static const std::string marca = "{port}";
   std::vector<std::string> r = comando;
   for (auto& arg : r) {
-    for (auto p = arg.find(marca); p != std::string::npos;
-         p = arg.find(marca, p + linha.size()))
+    for (auto p = arg.find(marca); p != std::string::npos; p = arg.find(marca, p + linha.size()))
       arg.replace(p, marca.size(), linha);
   }
   return r;
 }
 
-pid_t lanca(const std::vector<std::string>& argv,
-            const struct sigaction& sigint) {
+pid_t lanca(const std::vector<std::string>& argv, const struct sigaction& sigint) {
   std::vector<char*> ponteiros;
   ponteiros.reserve(argv.size() + 1);
   for (const auto& a : argv) ponteiros.push_back(const_cast<char*>(a.c_str()));

@@ -28,9 +28,7 @@ bool linha_crua(int mestre) {
   return tcsetattr(mestre, TCSANOW, &t) == 0;
 }
 
-std::string falha(const char* onde) {
-  return std::string(onde) + ": " + std::strerror(errno);
-}
+std::string falha(const char* onde) { return std::string(onde) + ": " + std::strerror(errno); }
 
 }  // namespace
 
@@ -120,8 +118,6 @@ void Ligacao::tira() {
   feita_ = false;
 }
 
-std::string caminho_da_ligacao() {
-  return "/dev/shm/xagsim-" + std::to_string(getpid());
-}
+std::string caminho_da_ligacao() { return "/dev/shm/xagsim-" + std::to_string(getpid()); }
 
 }  // namespace xagsim

@@ -11,8 +11,8 @@
 namespace xagsim {
 
 struct Pty {
-  int mestre = -1;     // nonblocking, close-on-exec
-  std::string linha;   // the slave's path
+  int mestre = -1;    // nonblocking, close-on-exec
+  std::string linha;  // the slave's path
   // The line itself, held open by xagsim and never read: it lets xagsim see
   // whether the line's reader has taken what was sent, and undo TIOCEXCL.
   // -1 if the kernel would not give it.

@@ -57,10 +57,8 @@ Leitura le_registo(std::string_view texto) {
   return l;
 }
 
-std::uint8_t checksum(std::uint8_t tipo, std::uint16_t endereco,
-                      const std::vector<std::uint8_t>& dados) {
-  unsigned soma = static_cast<unsigned>(dados.size()) + (endereco >> 8) +
-                  (endereco & 0xFFu) + tipo;
+std::uint8_t checksum(std::uint8_t tipo, std::uint16_t endereco, const std::vector<std::uint8_t>& dados) {
+  unsigned soma = static_cast<unsigned>(dados.size()) + (endereco >> 8) + (endereco & 0xFFu) + tipo;
   for (auto b : dados) soma += b;
   return static_cast<std::uint8_t>(-soma & 0xFFu);
 }

@@ -35,8 +35,7 @@ Leitura le_registo(std::string_view texto);
 std::optional<std::size_t> tamanho_previsto(std::string_view texto);
 
 // The checksum byte that makes a record with these fields add up to zero.
-std::uint8_t checksum(std::uint8_t tipo, std::uint16_t endereco,
-                      const std::vector<std::uint8_t>& dados);
+std::uint8_t checksum(std::uint8_t tipo, std::uint16_t endereco, const std::vector<std::uint8_t>& dados);
 
 // Appends valor as `digitos` upper-case hex digits.
 void junta_hex(std::string& s, unsigned valor, int digitos);

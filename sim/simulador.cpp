@@ -1,14 +1,13 @@
 #include "sim/simulador.hpp"
 
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <string>
 #include <utility>
-
-#include <sys/ioctl.h>
-#include <termios.h>
 
 #include "sim/uart.hpp"
 
@@ -27,7 +26,7 @@ constexpr Ms espera_maxima_desligar{3000};
 // device: its writes then wait, as they do on a real port's full buffer.
 constexpr std::size_t fio_maximo = 4096;
 
-constexpr std::uint8_t primeiro_inundacao = 0x21;  // '!'
+constexpr std::uint8_t primeiro_inundacao = 0x21;   // '!'
 constexpr unsigned bytes_distintos_inundacao = 94;  // '!'..'~'
 
 std::string inundacao(std::uint64_t n) {
@@ -39,8 +38,7 @@ std::string inundacao(std::uint64_t n) {
 
 }  // namespace
 
-Simulador::Simulador(const Opcoes& opcoes, const Pty& pty, Diario& diario,
-                     Instante agora, Ligacao* ligacao)
+Simulador::Simulador(const Opcoes& opcoes, const Pty& pty, Diario& diario, Instante agora, Ligacao* ligacao)
     : opcoes_(opcoes),
       mestre_(pty.mestre),
       linha_(pty.linha),
@@ -61,13 +59,9 @@ Simulador::Simulador(const Opcoes& opcoes, const Pty& pty, Diario& diario,
 
 Simulador::~Simulador() { desliga(); }
 
-bool Simulador::pausado(Instante agora) const {
-  return fim_pausa_ && *fim_pausa_ > agora;
-}
+bool Simulador::pausado(Instante agora) const { return fim_pausa_ && *fim_pausa_ > agora; }
 
-bool Simulador::a_ler() const {
-  return !desligando_ && !fim_paragem_ && ler_no_maximo() > 0;
-}
+bool Simulador::a_ler() const { return !desligando_ && !fim_paragem_ && ler_no_maximo() > 0; }
 
 Descritores Simulador::espera(Instante agora) const {
   Descritores d{{{-1, 0, 0}, {vigia_, POLLIN, 0}}};
@@ -100,8 +94,7 @@ std::optional<Relogio::duration> Simulador::prazo(Instante agora) const {
 }
 
 void Simulador::atende(const Descritores& prontos, Instante agora) {
-  if (prontos[1].fd >= 0 && prontos[1].revents && linha_fechada(vigia_))
-    tira_exclusividade(par_);
+  if (prontos[1].fd >= 0 && prontos[1].revents && linha_fechada(vigia_)) tira_exclusividade(par_);
   short revents = prontos[0].fd >= 0 ? prontos[0].revents : short{0};
   if (mestre_ < 0 || !revents) return;
   if (revents & POLLOUT) saida_cheia_ = false;
@@ -201,9 +194,7 @@ void Simulador::solta(Instante agora) {
   }
 }
 
-bool Simulador::tudo_enviado() const {
-  return saida_.vazia() && (!fio_saida_ || fio_saida_->vazio());
-}
+bool Simulador::tudo_enviado() const { return saida_.vazia() && (!fio_saida_ || fio_saida_->vazio()); }
 
 void Simulador::recebe(std::uint8_t byte, Instante agora) {
   diario_.rx(byte);
@@ -216,8 +207,7 @@ void Simulador::recebe(std::uint8_t byte, Instante agora) {
   if (opcoes_.mudo) {
     // a dead board takes nothing in
   } else if (opcoes_.baud && !linha_no_formato()) {
-    saida_.junta(std::string(1, static_cast<char>(byte_deturpado(byte))),
-                 quando_eco);
+    saida_.junta(std::string(1, static_cast<char>(byte_deturpado(byte))), quando_eco);
   } else {
     if (sorteia(opcoes_.perde))
       diario_.marca("echo dropped");
@@ -225,8 +215,7 @@ void Simulador::recebe(std::uint8_t byte, Instante agora) {
       saida_.junta(std::string(1, static_cast<char>(eco_de(byte))), quando_eco);
     std::string resposta = dispositivo_.recebe(byte);
     fim_silencio_.reset();
-    if (dispositivo_.espera_silencio())
-      fim_silencio_ = agora + silencio_de_registo;
+    if (dispositivo_.espera_silencio()) fim_silencio_ = agora + silencio_de_registo;
     if (!ultimo) responde(std::move(resposta), agora);
   }
 
@@ -292,8 +281,7 @@ void Simulador::responde(std::string resposta, Instante agora) {
 void Simulador::escreve(Instante agora) {
   if (fio_saida_) solta(agora);
   while (!saida_cheia_) {
-    std::string_view prontos =
-        fio_saida_ ? fio_saida_->chegados(agora) : saida_.prontos(agora);
+    std::string_view prontos = fio_saida_ ? fio_saida_->chegados(agora) : saida_.prontos(agora);
     if (prontos.empty()) return;
     ssize_t n = write(mestre_, prontos.data(), prontos.size());
     if (n < 0 && errno == EINTR) continue;

@@ -33,8 +33,7 @@ class Simulador {
   // Takes over the pty's descriptors. Queues --send and --flood to go out
   // at once. With --replug-after, ligacao is the line's stable path, which
   // follows the line when it comes back.
-  Simulador(const Opcoes& opcoes, const Pty& pty, Diario& diario, Instante agora,
-            Ligacao* ligacao = nullptr);
+  Simulador(const Opcoes& opcoes, const Pty& pty, Diario& diario, Instante agora, Ligacao* ligacao = nullptr);
   Simulador(const Simulador&) = delete;
   Simulador& operator=(const Simulador&) = delete;
   ~Simulador();
@@ -83,8 +82,8 @@ class Simulador {
   const Opcoes& opcoes_;
   int mestre_;
   std::string linha_;
-  int par_;             // the line, held open (see Pty::par)
-  int vigia_;           // reports programs closing the line
+  int par_;    // the line, held open (see Pty::par)
+  int vigia_;  // reports programs closing the line
   Diario& diario_;
   Dispositivo dispositivo_;
   Saida saida_;
@@ -97,12 +96,12 @@ class Simulador {
   bool desligando_ = false;  // the last byte was received
   Instante ultimo_envio_{};
   Ligacao* ligacao_;
-  bool a_religar_ = false;           // this hang-up is the unplugging
-  bool religada_ = false;            // the unplugging has been done
-  std::optional<Instante> volta_;    // when the unplugged line comes back
-  std::mt19937_64 acaso_;            // --drop and --garble
-  std::optional<Instante> fim_paragem_;  // --stall-after: stalled until then
-  bool parou_ = false;                   // the stall has begun
+  bool a_religar_ = false;                    // this hang-up is the unplugging
+  bool religada_ = false;                     // the unplugging has been done
+  std::optional<Instante> volta_;             // when the unplugged line comes back
+  std::mt19937_64 acaso_;                     // --drop and --garble
+  std::optional<Instante> fim_paragem_;       // --stall-after: stalled until then
+  bool parou_ = false;                        // the stall has begun
   std::optional<Instante> proxima_conversa_;  // --chatter
   unsigned conversas_ = 0;
 };

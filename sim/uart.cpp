@@ -3,8 +3,7 @@
 namespace xagsim {
 
 bool formato_casa(const Formato& formato, long baud) {
-  return formato.baud == baud && formato.oito_bits && !formato.paridade &&
-         !formato.dois_stop;
+  return formato.baud == baud && formato.oito_bits && !formato.paridade && !formato.dois_stop;
 }
 
 std::uint8_t byte_deturpado(std::uint8_t byte) {

@@ -68,8 +68,8 @@ void guarda_sub(Estado& e, unsigned char c) {
 }  // namespace
 
 int abertura(Estado& e, unsigned char* out) {
-  const unsigned char ofertas[][2] = {{will, op_porta},   {will, op_binario}, {do_, op_binario},
-                                      {will, op_sem_ga}, {do_, op_sem_ga}};
+  const unsigned char ofertas[][2] = {
+      {will, op_porta}, {will, op_binario}, {do_, op_binario}, {will, op_sem_ga}, {do_, op_sem_ga}};
   int n = 0;
   for (const auto& o : ofertas) {
     out[n++] = iac;
@@ -157,7 +157,8 @@ int comando(unsigned char cmd, const unsigned char* valor, int n, unsigned char*
 }
 
 int comando_taxa(std::uint32_t baud, unsigned char* out) {
-  const unsigned char valor[4] = {static_cast<unsigned char>(baud >> 24), static_cast<unsigned char>(baud >> 16),
+  const unsigned char valor[4] = {static_cast<unsigned char>(baud >> 24),
+                                  static_cast<unsigned char>(baud >> 16),
                                   static_cast<unsigned char>(baud >> 8), static_cast<unsigned char>(baud)};
   return comando(cmd_taxa, valor, 4, out);
 }

@@ -44,15 +44,15 @@ inline constexpr int tamanho_resposta = 96;  // refusals waiting to be sent
 // said so far.
 struct Estado {
   enum Fase : unsigned char { dados, comando, opcao, sub, sub_iac } fase = dados;
-  unsigned char verbo = 0;  // WILL, WONT, DO or DONT whose option comes next
+  unsigned char verbo = 0;     // WILL, WONT, DO or DONT whose option comes next
   unsigned char sub_buf[8]{};  // the start of a subnegotiation (longer ones are cut)
   int sub_n = 0;
-  bool nosso[256]{};  // options we do (said WILL)
-  bool dele[256]{};   // options the server does (we said DO)
-  bool porta_aceita = false;   // DO COM-PORT-OPTION came
-  bool porta_recusada = false; // DONT COM-PORT-OPTION came
-  std::uint32_t respostas = 0;  // bit c set: the answer to command c came
-  std::uint32_t taxa = 0;       // the rate in the last SET-BAUDRATE answer
+  bool nosso[256]{};                           // options we do (said WILL)
+  bool dele[256]{};                            // options the server does (we said DO)
+  bool porta_aceita = false;                   // DO COM-PORT-OPTION came
+  bool porta_recusada = false;                 // DONT COM-PORT-OPTION came
+  std::uint32_t respostas = 0;                 // bit c set: the answer to command c came
+  std::uint32_t taxa = 0;                      // the rate in the last SET-BAUDRATE answer
   unsigned char resposta[tamanho_resposta]{};  // to send back to the server
   int resposta_n = 0;
 };

@@ -18,10 +18,15 @@ namespace {
 // data: a session written into one would change the system (as root, into
 // /proc/self/status or /sys/kernel/mm/...), never be kept.
 constexpr unsigned long sistemas_do_kernel[] = {
-    PROC_SUPER_MAGIC,  SYSFS_MAGIC,          DEBUGFS_MAGIC,      TRACEFS_MAGIC,    SECURITYFS_MAGIC,
-    CGROUP_SUPER_MAGIC, CGROUP2_SUPER_MAGIC, 0x62656570UL /* configfs */, DEVPTS_SUPER_MAGIC,
-    PSTOREFS_MAGIC,    BPF_FS_MAGIC,         EFIVARFS_MAGIC,     SELINUX_MAGIC,    SMACK_MAGIC,
-    BINFMTFS_MAGIC,    NSFS_MAGIC,           RDTGROUP_SUPER_MAGIC, 0x65735543UL /* fusectl */,
+    PROC_SUPER_MAGIC,     SYSFS_MAGIC,
+    DEBUGFS_MAGIC,        TRACEFS_MAGIC,
+    SECURITYFS_MAGIC,     CGROUP_SUPER_MAGIC,
+    CGROUP2_SUPER_MAGIC,  0x62656570UL /* configfs */,
+    DEVPTS_SUPER_MAGIC,   PSTOREFS_MAGIC,
+    BPF_FS_MAGIC,         EFIVARFS_MAGIC,
+    SELINUX_MAGIC,        SMACK_MAGIC,
+    BINFMTFS_MAGIC,       NSFS_MAGIC,
+    RDTGROUP_SUPER_MAGIC, 0x65735543UL /* fusectl */,
 };
 
 bool do_kernel(int fd) {
@@ -52,7 +57,6 @@ std::FILE* arquivo_abre(const char* caminho, bool& nao_comum) {
   if (f == nullptr) close(fd);
   return f;
 }
-
 
 std::FILE* arquivo_acrescenta(const char* caminho, bool& nao_comum) {
   nao_comum = false;

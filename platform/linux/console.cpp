@@ -19,11 +19,11 @@ namespace {
 constexpr int fd_teclado = STDIN_FILENO;
 
 termios salvo{};
-volatile sig_atomic_t temos_salvo = 0;   // standard input is a terminal and salvo holds its settings
-volatile sig_atomic_t modo_teclas = 0;   // single-key settings are in force
+volatile sig_atomic_t temos_salvo = 0;  // standard input is a terminal and salvo holds its settings
+volatile sig_atomic_t modo_teclas = 0;  // single-key settings are in force
 bool entrada_acabou = false;
-bool teclado_perdido = false;            // the console's terminal went away
-int guardada = -1;                 // read by tecla_pronta, not yet taken by tecla_le
+bool teclado_perdido = false;  // the console's terminal went away
+int guardada = -1;             // read by tecla_pronta, not yet taken by tecla_le
 
 void restaura() {
   if (temos_salvo) tcsetattr(fd_teclado, TCSANOW, &salvo);
@@ -86,11 +86,16 @@ void ao_continuar(int) {
 // be caught at all).
 bool nao_termina(int sinal) {
   switch (sinal) {
-    case SIGCHLD: case SIGCONT: case SIGURG: case SIGWINCH:
-    case SIGSTOP: case SIGTSTP: case SIGTTIN: case SIGTTOU: case SIGKILL:
-      return true;
-    default:
-      return false;
+    case SIGCHLD:
+    case SIGCONT:
+    case SIGURG:
+    case SIGWINCH:
+    case SIGSTOP:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU:
+    case SIGKILL: return true;
+    default: return false;
   }
 }
 

@@ -1,6 +1,4 @@
 // How a port argument names a serial device on Linux.
-#include "platform/linux/linux.hpp"
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +6,7 @@
 #include <cstring>
 
 #include "platform/comum/endereco.hpp"
+#include "platform/linux/linux.hpp"
 #include "platform/plataforma.hpp"
 
 namespace plat {

@@ -1,23 +1,22 @@
 // The serial port on Linux: a tty file descriptor in raw mode, kept
 // non-blocking; every wait is a poll with a deadline.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <grp.h>
-#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 
-#include "platform/plataforma.hpp"
 #include "platform/linux/baud.hpp"
 #include "platform/linux/linux.hpp"
 #include "platform/linux/rede.hpp"
+#include "platform/plataforma.hpp"
 
 namespace plat {
 

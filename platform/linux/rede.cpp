@@ -20,7 +20,7 @@ namespace plat {
 
 namespace {
 
-constexpr long prazo_conexao_us = 3'000'000;   // connect, or give up
+constexpr long prazo_conexao_us = 3'000'000;    // connect, or give up
 constexpr long prazo_respostas_us = 1'000'000;  // every answer of the opening, in all
 constexpr long espera_recusa_us = 50'000;       // a tcp:// server that fails says so at once
 constexpr int vivo_ocioso_s = 5;                // keep-alive probes after this much silence,
@@ -392,9 +392,7 @@ std::int64_t porta_ida_e_volta_us(Porta p) {
   return info.tcpi_rtt;
 }
 
-const char* porta_razao(const char* nome) {
-  return rede::e_url(nome) && razao[0] != '\0' ? razao : nullptr;
-}
+const char* porta_razao(const char* nome) { return rede::e_url(nome) && razao[0] != '\0' ? razao : nullptr; }
 
 int porta_taxa_do_servidor(Porta p) {
   Ligacao* l = ligacao(p);

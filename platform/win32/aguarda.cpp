@@ -135,7 +135,8 @@ unsigned aguarda(Porta p, unsigned eventos, int ms) {
       alcas[quantas++] = aberta.espera.hEvent;
     }
     if ((eventos & ev_tecla) != 0 && win32::teclado() != nullptr) alcas[quantas++] = win32::teclado();
-    HANDLE escrita = (eventos & ev_escrita) != 0 && p != porta_invalida ? win32::escrita_em_curso(p) : nullptr;
+    HANDLE escrita =
+        (eventos & ev_escrita) != 0 && p != porta_invalida ? win32::escrita_em_curso(p) : nullptr;
     if (escrita != nullptr) alcas[quantas++] = escrita;
     if (olhando) {
       falta = falta < passo_ms ? falta : passo_ms;

@@ -17,8 +17,8 @@ bool identidade(const char* nome, BY_HANDLE_FILE_INFORMATION& info) {
   // Names under \\.\ are devices and pipes: never a file on disk, and never
   // opened here just to look at them.
   if (sob_prefixo_dispositivo(nome)) return false;
-  HANDLE h = win32::abre_arquivo(nome, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS);
+  HANDLE h = win32::abre_arquivo(nome, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) != 0;
   CloseHandle(h);
@@ -46,7 +46,8 @@ int errno_de(DWORD erro) {
 
 bool nome_largo(const char* nome, wchar_t* buf, int tamanho) {
   int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, nome, -1, buf, tamanho);
-  if (n == 0 && GetLastError() == ERROR_NO_UNICODE_TRANSLATION) n = MultiByteToWideChar(CP_ACP, 0, nome, -1, buf, tamanho);
+  if (n == 0 && GetLastError() == ERROR_NO_UNICODE_TRANSLATION)
+    n = MultiByteToWideChar(CP_ACP, 0, nome, -1, buf, tamanho);
   return n > 0;
 }
 
@@ -68,7 +69,9 @@ int em_utf8(const wchar_t* texto, int n, char* buf, int tamanho) {
 
 int nome_estreito(const wchar_t* texto, int n, char* buf, int tamanho) {
   BOOL perdeu = FALSE;
-  int r = n == 0 ? 0 : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, texto, n, buf, tamanho - 1, nullptr, &perdeu);
+  int r = n == 0 ? 0
+                 : WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, texto, n, buf, tamanho - 1, nullptr,
+                                       &perdeu);
   if (perdeu) return em_utf8(texto, n, buf, tamanho);
   if (r == 0 && n != 0) return -1;
   buf[r] = '\0';
@@ -78,9 +81,11 @@ int nome_estreito(const wchar_t* texto, int n, char* buf, int tamanho) {
 const char* texto_do_erro(DWORD erro) {
   static char texto[256];
   wchar_t largo[256];
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, erro, 0, largo,
-                           sizeof largo / sizeof largo[0], nullptr);
-  while (n > 0 && (largo[n - 1] == L'\r' || largo[n - 1] == L'\n' || largo[n - 1] == L' ' || largo[n - 1] == L'.')) --n;
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, erro, 0,
+                           largo, sizeof largo / sizeof largo[0], nullptr);
+  while (n > 0 &&
+         (largo[n - 1] == L'\r' || largo[n - 1] == L'\n' || largo[n - 1] == L' ' || largo[n - 1] == L'.'))
+    --n;
   if (n == 0) {
     std::snprintf(texto, sizeof texto, "erro %lu do Windows", static_cast<unsigned long>(erro));
     return texto;
@@ -137,8 +142,9 @@ std::FILE* arquivo_acrescenta(const char* caminho, bool& nao_comum) {
   if (h == INVALID_HANDLE_VALUE) {
     DWORD erro = GetLastError();
     wchar_t largo[4096];
-    DWORD atributos = win32::nome_largo(caminho, largo, sizeof largo / sizeof largo[0]) ? GetFileAttributesW(largo)
-                                                                                        : INVALID_FILE_ATTRIBUTES;
+    DWORD atributos = win32::nome_largo(caminho, largo, sizeof largo / sizeof largo[0])
+                          ? GetFileAttributesW(largo)
+                          : INVALID_FILE_ATTRIBUTES;
     bool pasta = atributos != INVALID_FILE_ATTRIBUTES && (atributos & FILE_ATTRIBUTE_DIRECTORY) != 0;
     errno = pasta ? EISDIR : win32::errno_de(erro);
     return nullptr;

@@ -2,9 +2,8 @@
 
 namespace plat::win32 {
 
-Chamadas chamadas = {::ReadFile, ::WriteFile, ::GetOverlappedResult, ::WaitCommEvent, ::CancelIoEx,
-                     ::ClearCommError,
-                     ::GetCommState,  ::SetCommState,      ::GetConsoleMode,     ::SetConsoleMode,
-                     ::PeekConsoleInputA, ::ReadConsoleInputA};
+Chamadas chamadas = {::ReadFile,       ::WriteFile,      ::GetOverlappedResult, ::WaitCommEvent,
+                     ::CancelIoEx,     ::ClearCommError, ::GetCommState,        ::SetCommState,
+                     ::GetConsoleMode, ::SetConsoleMode, ::PeekConsoleInputA,   ::ReadConsoleInputA};
 
 }  // namespace plat::win32

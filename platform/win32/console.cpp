@@ -48,8 +48,8 @@ bool modificadora(WORD tecla) {
 // Up/Down, Insert, Delete.
 bool de_dois_codigos(const KEY_EVENT_RECORD& k) {
   WORD v = k.wVirtualKeyCode;
-  return k.uChar.AsciiChar == 0 && ((v >= VK_F1 && v <= VK_F12) || (v >= VK_PRIOR && v <= VK_DOWN) ||
-                                    v == VK_INSERT || v == VK_DELETE);
+  return k.uChar.AsciiChar == 0 &&
+         ((v >= VK_F1 && v <= VK_F12) || (v >= VK_PRIOR && v <= VK_DOWN) || v == VK_INSERT || v == VK_DELETE);
 }
 
 // A character: a key pressed, or the character of an Alt+numpad code,
@@ -66,7 +66,8 @@ bool e_tecla(const INPUT_RECORD& r) {
 }
 
 bool e_ctrl_c(const INPUT_RECORD& r) {
-  return e_tecla(r) && r.Event.KeyEvent.bKeyDown && static_cast<unsigned char>(r.Event.KeyEvent.uChar.AsciiChar) == ctrl_c;
+  return e_tecla(r) && r.Event.KeyEvent.bKeyDown &&
+         static_cast<unsigned char>(r.Event.KeyEvent.uChar.AsciiChar) == ctrl_c;
 }
 
 bool frente(INPUT_RECORD& r) {
@@ -167,8 +168,8 @@ namespace win32 {
 HANDLE teclado() {
   if (!teclado_visto) {
     teclado_visto = true;
-    HANDLE r = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+    HANDLE r = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD modo = 0;
     if (r != INVALID_HANDLE_VALUE && chamadas.modo_console(r, &modo)) {
       entrada = r;

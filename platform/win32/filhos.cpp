@@ -154,8 +154,8 @@ int filho_inicia(const char* programa, const char* const* argv) {
     return -1;
   }
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  HANDLE nulo = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0,
-                            nullptr);
+  HANDLE nulo =
+      CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
   HANDLE le[2] = {nullptr, nullptr};
   HANDLE escreve[2] = {nullptr, nullptr};
   PROCESS_INFORMATION pi{};

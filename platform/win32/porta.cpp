@@ -260,7 +260,7 @@ bool porta_configura(Porta p, int baud) {
   dcb.fOutxCtsFlow = FALSE;  // no output held for a CTS or DSR the board never gives
   dcb.fOutxDsrFlow = FALSE;
   dcb.fDsrSensitivity = FALSE;
-  dcb.fParity = FALSE;  // the line has no parity to check
+  dcb.fParity = FALSE;        // the line has no parity to check
   dcb.fAbortOnError = FALSE;  // a line error must not fail every later read and write
   if (!win32::chamadas.muda_ajustes(alca(p), &dcb)) {
     nota_ajustes_recusados(GetLastError());

@@ -2,6 +2,10 @@
 // HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, and those of the devices SetupAPI
 // finds present with a PortName; what SetupAPI knows of each (its friendly
 // name, USB vendor:product, maker) beside it, as the system gives it.
+#include <windows.h>  // before setupapi.h, which needs it
+
+#include <setupapi.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,9 +13,6 @@
 
 #include "platform/ordem_natural.hpp"
 #include "platform/win32/win32.hpp"
-
-#include <windows.h>  // before setupapi.h, which needs it
-#include <setupapi.h>
 
 namespace plat {
 
@@ -50,7 +51,8 @@ void acrescenta(char* linha, const char* texto) {
 
 void do_registo(int& quantas) {
   HKEY chave = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &chave) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &chave) !=
+      ERROR_SUCCESS) {
     return;
   }
   for (DWORD i = 0;; ++i) {
@@ -134,8 +136,8 @@ void do_setupapi(int& quantas) {
 }
 
 int compara(const void* a, const void* b) {
-  return compara_nomes_de_porta(static_cast<const PortaAchada*>(a)->nome, static_cast<const PortaAchada*>(b)->nome,
-                                true);
+  return compara_nomes_de_porta(static_cast<const PortaAchada*>(a)->nome,
+                                static_cast<const PortaAchada*>(b)->nome, true);
 }
 
 }  // namespace

@@ -10,6 +10,10 @@
 // ç under code page 437 or 850. The program's own texts with accents go to
 // the console as UTF-16 (saida_console), and nothing is converted when
 // standard output is not a console.
+#include <windows.h>  // before shellapi.h, which needs it
+
+#include <shellapi.h>
+
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +21,6 @@
 #include <cwchar>
 
 #include "platform/win32/win32.hpp"
-
-#include <windows.h>  // before shellapi.h, which needs it
-#include <shellapi.h>
 
 namespace plat {
 

@@ -6,10 +6,11 @@
 // thread through two more round trips (0.5-0.9 ms late on a 1 ms pause);
 // there the pause is ntdll's NtDelayExecution instead, which wine carries out
 // in the process itself with a microsecond select().
-#include "platform/win32/win32.hpp"
-
 #include <windows.h>  // before timeapi.h, which needs it
+
 #include <timeapi.h>
+
+#include "platform/win32/win32.hpp"
 
 namespace plat {
 

@@ -33,7 +33,7 @@ bool saida_console(const char* texto, std::size_t n) {
       usado = 0;
     }
     auto c = static_cast<unsigned char>(texto[i]);
-    if (c == '\n') largo[usado++] = L'\r';  // as the text stream would: a line end starts at column 0
+    if (c == '\n') largo[usado++] = L'\r';     // as the text stream would: a line end starts at column 0
     largo[usado++] = static_cast<wchar_t>(c);  // ISO 8859-1 is the first 256 code points
   }
   WriteConsoleW(h, largo, static_cast<DWORD>(usado), &escritos, nullptr);

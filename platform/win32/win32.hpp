@@ -1,9 +1,9 @@
 // What the Windows files of the platform layer share among themselves.
 #pragma once
 
-#include <cstdio>
-
 #include <windows.h>
+
+#include <cstdio>
 
 #include "platform/plataforma.hpp"
 

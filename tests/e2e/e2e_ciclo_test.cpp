@@ -10,9 +10,11 @@ namespace e2e {
 namespace {
 
 // A used board (blocks 0, 2 and 8 written), and a new program for 0 and 8.
-const std::string kOld = record(0, 0x0000, std::string(16, 'U')) + "\n" + record(0, 0x2000, std::string(16, '"')) +
-                         "\n" + record(0, 0x8000, std::string(16, '\0')) + "\n" + end_record() + "\n";
-const std::string kNew = record(0, 0x0000, "\x01\x02") + "\n" + record(0, 0x8000, "\x11") + "\n" + end_record() + "\n";
+const std::string kOld = record(0, 0x0000, std::string(16, 'U')) + "\n" +
+                         record(0, 0x2000, std::string(16, '"')) + "\n" +
+                         record(0, 0x8000, std::string(16, '\0')) + "\n" + end_record() + "\n";
+const std::string kNew =
+    record(0, 0x0000, "\x01\x02") + "\n" + record(0, 0x8000, "\x11") + "\n" + end_record() + "\n";
 
 class CicloTest : public SessionTest {
  protected:
@@ -44,9 +46,11 @@ class CicloTest : public SessionTest {
 TEST_F(CicloTest, AUsedBoardTakesTheNewProgramOnlyOnceErased) {
   if (kXagsim.empty()) GTEST_SKIP() << "xagsim is not built";
   EXPECT_EQ(run({}, {"new.hex"}), 3);
-  EXPECT_TRUE(term->errors_show("new.hex: linha 1: resposta \"V\\r\\n\", esperada \".\\r\\n\"")) << term->errors();
+  EXPECT_TRUE(term->errors_show("new.hex: linha 1: resposta \"V\\r\\n\", esperada \".\\r\\n\""))
+      << term->errors();
 
-  EXPECT_EQ(run({"--status", "0x7F"}, {"new.hex", "--erase", "--clear-status", "--status"}), 0) << term->errors();
+  EXPECT_EQ(run({"--status", "0x7F"}, {"new.hex", "--erase", "--clear-status", "--status"}), 0)
+      << term->errors();
   EXPECT_EQ(term->errors(),
             "xagterm: bloco 0 [0000.1FFF] apagado\nxagterm: bloco 8 [8000.BFFF] apagado\n"
             "xagterm: new.hex: 3 linhas enviadas\nxagterm: byte de status 00, vetor de boot 00\n");

@@ -1,9 +1,9 @@
 // The command line: options that answer and leave, refusals, --batch with
 // its exit statuses, --log, a port the user may not open, and the program's
 // accents in the console's encoding.
-#include <gtest/gtest.h>
-#include <grp.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,8 +50,8 @@ TEST(CliTest, HelpVersionAndListAnswerAndLeaveWithoutAPort) {
       EXPECT_EQ(out, c.starts);
     }
     if (c.option == "--help") {
-      for (const char* word : {"--batch", "--log ARQUIVO", "--no-reconnect", "--list", "--version",
-                               "Ctrl-U", "Estado de saida"}) {
+      for (const char* word : {"--batch", "--log ARQUIVO", "--no-reconnect", "--list", "--version", "Ctrl-U",
+                               "Estado de saida"}) {
         EXPECT_NE(out.find(word), std::string::npos) << word;
       }
     }
@@ -89,15 +89,21 @@ TEST(CliTest, UsageMistakesAndAnUnusableLogEndBeforeThePort) {
        "xagterm: " + dir.file("no/such/dir.log") + ": No such file or directory\n"},
       {{"--log", dir.file("fifo")}, 1, "xagterm: " + dir.file("fifo") + ": nao e um arquivo comum\n"},
       {{"--log", line.path()}, 1, "xagterm: " + line.path() + ": e a porta serial\n"},
-      {{dir.file("p.hex"), "--log", dir.file("p.hex")}, 1, "xagterm: " + dir.file("p.hex") + ": e o arquivo hex\n"},
+      {{dir.file("p.hex"), "--log", dir.file("p.hex")},
+       1,
+       "xagterm: " + dir.file("p.hex") + ": e o arquivo hex\n"},
       {{"--bach"}, 2, "xagterm: opcao desconhecida: --bach; quis dizer --batch?\n" + usage},
       {{"-b", "115200"}, 2, "xagterm: opcao desconhecida: -b; use b=115200\n" + usage},
       {{"p.hex", "FW.HEX", "--batch"}, 2, "xagterm: argumento ignorado: FW.HEX\n" + usage},
       {{"p.hex", "b=11520O", "--batch"}, 2, "xagterm: b=11520O: taxa mal escrita, usando 11520\n" + usage},
       {{"--log", "--batch", "p.hex"}, 2, "xagterm: --log sem nome de arquivo; uso: --log ARQUIVO\n"},
-      {{"--log", dir.file("new.log"), "--bach"}, 2, "xagterm: opcao desconhecida: --bach; quis dizer --batch?\n" + usage},
+      {{"--log", dir.file("new.log"), "--bach"},
+       2,
+       "xagterm: opcao desconhecida: --bach; quis dizer --batch?\n" + usage},
       {{"ttyUSB97"}, 1, "Nao abriu a ttyUSB97\nttyUSB97 (/dev/ttyUSB97): No such file or directory\n"},
-      {{"ssh://127.0.0.1:9"}, 1, "Nao abriu a ssh://127.0.0.1:9\nssh://127.0.0.1:9: No such file or directory\n"},
+      {{"ssh://127.0.0.1:9"},
+       1,
+       "Nao abriu a ssh://127.0.0.1:9\nssh://127.0.0.1:9: No such file or directory\n"},
       {{"tty"}, 1, "xagterm: tty: e o proprio console, nao uma porta serial\n"},
   };
   ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);  // nobody reads it: opening it to write would block
@@ -125,8 +131,7 @@ TEST(CliTest, PortTheUserMayNotOpenSaysWhyAndWhichGroup) {
   Line line;
   ASSERT_EQ(::chown(line.path().c_str(), static_cast<uid_t>(-1), owner->gr_gid), 0);
   ASSERT_EQ(::chmod(line.path().c_str(), 0660), 0);
-  Program term({setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", kXagterm,
-                line.path()});
+  Program term({setpriv, "--reuid=nobody", "--regid=nogroup", "--clear-groups", kXagterm, line.path()});
   ASSERT_TRUE(ends(term));
   if (term.errors().find("setpriv") != std::string::npos) GTEST_SKIP() << term.errors();
   EXPECT_EQ(term.exit_code(), 1) << term.status_text();
@@ -206,10 +211,16 @@ TEST_F(BatchTest, ExitStatusSaysHowTheUploadEnded) {
       {"sent and answered", {}, kProgram, 0, "xagterm: prog.hex: 3 linhas enviadas\n"},
       {"missing file", {}, "", 2, "prog.hex: No such file or directory\n"},
       {"silent board", {"--silent"}, kProgram, 3, "xagterm: prog.hex: linha 1, caractere 1 sem eco\n"},
-      {"board that echoes but never answers", {"--no-answer"}, kProgram, 3,
+      {"board that echoes but never answers",
+       {"--no-answer"},
+       kProgram,
+       3,
        "xagterm: prog.hex: linha 1 sem resposta\n"},
       {"line hung up mid-upload", {"--hangup-after", "20"}, kProgram, 3, "xagterm: linha perdida: "},
-      {"no end record", {}, no_end, 4,
+      {"no end record",
+       {},
+       no_end,
+       4,
        "xagterm: prog.hex: fim do arquivo sem registro 01 (0 linhas enviadas)\n"},
   };
   for (const auto& c : cases) {
@@ -234,7 +245,8 @@ TEST_F(BatchTest, ExitStatusSaysHowTheUploadEnded) {
 TEST_F(BatchTest, StandardOutputNeverHoldsTheUpload) {
   if (kXagsim.empty()) GTEST_SKIP() << "xagsim is not built";
   std::string file;
-  for (unsigned i = 0; i < 20; ++i) file += record(0x00, i * 16, std::string(16, static_cast<char>(i))) + "\n";
+  for (unsigned i = 0; i < 20; ++i)
+    file += record(0x00, i * 16, std::string(16, static_cast<char>(i))) + "\n";
   file += end_record() + "\n";
   write_file(dir.file("prog.hex"), file);
   // A pipe nobody reads, filled: its reader has stopped.
@@ -248,12 +260,15 @@ TEST_F(BatchTest, StandardOutputNeverHoldsTheUpload) {
     const char* what;
     std::string output;
   };
-  const Case cases[] = {{"reader that leaves", "| head -c 300 >/dev/null"}, {"reader that stops", "> " + stopped}};
+  const Case cases[] = {{"reader that leaves", "| head -c 300 >/dev/null"},
+                        {"reader that stops", "> " + stopped}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::remove(dir.file("wire.log").c_str());
-    std::vector<std::string> argv{find_in_path("sh"), "-c", "{ \"$@\"; echo \"status $?\" >&2; } " + c.output, "sh"};
-    for (const auto& a : xagterm_on_xagsim({"--log", dir.file("wire.log")}, {"{port}", "b=115200", "prog.hex", "--batch"})) {
+    std::vector<std::string> argv{find_in_path("sh"), "-c", "{ \"$@\"; echo \"status $?\" >&2; } " + c.output,
+                                  "sh"};
+    for (const auto& a :
+         xagterm_on_xagsim({"--log", dir.file("wire.log")}, {"{port}", "b=115200", "prog.hex", "--batch"})) {
       argv.push_back(a);
     }
     Launch launch;
@@ -289,14 +304,13 @@ TEST_F(BatchTest, AReportOnAVeryLongNameEndsWithItsReason) {
 TEST_F(SessionTest, LogHoldsWhatTheConsoleShowedAndTheReports) {
   const std::string log = dir.file("session.log");
   write_file(log, "before\n");  // appended to, never truncated
-  ASSERT_NO_FATAL_FAILURE(start_on_xagsim({"--send", "boot ok\\r\\n\\x00\\xE7"},
-                                          {"{port}", "FW.HEX", "--log", log}));
+  ASSERT_NO_FATAL_FAILURE(
+      start_on_xagsim({"--send", "boot ok\\r\\n\\x00\\xE7"}, {"{port}", "FW.HEX", "--log", log}));
   term->type("abc");
   ASSERT_TRUE(term->console_shows("abc")) << printable(term->console());
   ASSERT_NO_FATAL_FAILURE(quit());
   EXPECT_EQ(term->errors(), "xagterm: argumento ignorado: FW.HEX\n");
-  EXPECT_EQ(printable(read_file(log)),
-            printable("before\n" + term->errors() + uncrlf(term->console())));
+  EXPECT_EQ(printable(read_file(log)), printable("before\n" + term->errors() + uncrlf(term->console())));
 }
 
 // --- accents -----------------------------------------------------------------
@@ -316,22 +330,20 @@ TEST_F(SessionTest, AccentsFollowTheConsolesEncoding) {
     // from one that does not.
     for (const bool silent : {false, true}) {
       std::vector<std::string> argv{env, std::string("LC_ALL=") + c.locale};
-      for (const auto& a : xagterm_on_xagsim(silent ? std::vector<std::string>{"--silent"}
-                                                    : std::vector<std::string>{},
-                                             {"{port}"})) {
+      for (const auto& a : xagterm_on_xagsim(
+               silent ? std::vector<std::string>{"--silent"} : std::vector<std::string>{}, {"{port}"})) {
         argv.push_back(a);
       }
       ASSERT_NO_FATAL_FAILURE(start(argv));
       term->type(std::string(1, kCtrlF));
       if (silent) {
-        EXPECT_TRUE(term->console_shows(crlf("\nFalhou a detec" + c.c_cedilla + c.a_tilde +
-                                             "o do baud-rate\n\n")))
+        EXPECT_TRUE(
+            term->console_shows(crlf("\nFalhou a detec" + c.c_cedilla + c.a_tilde + "o do baud-rate\n\n")))
             << printable(term->console());
       } else {
         ASSERT_TRUE(term->console_shows("H: Programar")) << printable(term->console());
         term->type("D");
-        EXPECT_TRUE(term->console_shows(crlf("Mostrar Dados:\nEndere" + c.c_cedilla +
-                                             "o inicial = ")))
+        EXPECT_TRUE(term->console_shows(crlf("Mostrar Dados:\nEndere" + c.c_cedilla + "o inicial = ")))
             << printable(term->console());
         term->type("\r");  // no address: back to the terminal
       }

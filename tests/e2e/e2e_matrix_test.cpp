@@ -11,18 +11,17 @@
 //  - every byte from the line reaches the console, in order;
 //  - Ctrl-X ends xagterm with status 0 and the console as it was.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <mutex>
@@ -43,20 +42,18 @@ enum class Phase { idle, upload_cmdline, upload_ctrl_u, handshake, erase, clear_
 
 const Fault kFaults[] = {Fault::none,    Fault::drop,   Fault::garble, Fault::stall,
                          Fault::chatter, Fault::silent, Fault::hangup, Fault::replug};
-const Phase kPhases[] = {Phase::idle,      Phase::upload_cmdline, Phase::upload_ctrl_u,
-                         Phase::handshake, Phase::erase,          Phase::clear_status,
-                         Phase::display,   Phase::read};
+const Phase kPhases[] = {Phase::idle,  Phase::upload_cmdline, Phase::upload_ctrl_u, Phase::handshake,
+                         Phase::erase, Phase::clear_status,   Phase::display,       Phase::read};
 
 const char* name(Fault f) {
-  static const char* const names[] = {"none",    "drop",   "garble", "stall",
+  static const char* const names[] = {"none",    "drop",   "garble",  "stall",
                                       "chatter", "silent", "hang-up", "replug"};
   return names[static_cast<int>(f)];
 }
 
 const char* name(Phase p) {
-  static const char* const names[] = {"idle",      "upload-cmdline", "upload-ctrl-u",
-                                      "handshake", "menu-E",         "menu-S",
-                                      "menu-D",    "menu-R"};
+  static const char* const names[] = {"idle",   "upload-cmdline", "upload-ctrl-u", "handshake",
+                                      "menu-E", "menu-S",         "menu-D",        "menu-R"};
   return names[static_cast<int>(p)];
 }
 
@@ -67,12 +64,12 @@ constexpr int kChatterMs = 150;
 
 // Generous bounds, for a loaded machine; a step past them is a hang.
 constexpr Millis kStartBudget{5000};
-constexpr Millis kKeyBudget{5000};         // a key typed reaches the line (a stall included)
-constexpr Millis kHandshakeBudget{6000};   // 7 echo waits, a stalled write
-constexpr Millis kExchangeBudget{10000};   // a whole upload or menu action
-constexpr Millis kLineLostBudget{5000};    // a lost line noticed, or back again
-constexpr Millis kExitBudget{5000};        // Ctrl-X, past a stalled write
-constexpr double kCpuShare = 0.3;          // of the wall time, plus a little
+constexpr Millis kKeyBudget{5000};        // a key typed reaches the line (a stall included)
+constexpr Millis kHandshakeBudget{6000};  // 7 echo waits, a stalled write
+constexpr Millis kExchangeBudget{10000};  // a whole upload or menu action
+constexpr Millis kLineLostBudget{5000};   // a lost line noticed, or back again
+constexpr Millis kExitBudget{5000};       // Ctrl-X, past a stalled write
+constexpr double kCpuShare = 0.3;         // of the wall time, plus a little
 constexpr double kCpuSlackS = 0.15;
 
 constexpr char kProbe = 'k';  // a plain key: sent as it is, by the terminal
@@ -87,8 +84,7 @@ std::string data16(unsigned first) {
 
 const std::vector<std::string>& file_lines() {
   static const std::vector<std::string> lines{record(0x00, 0x0100, data16(0x21)) + "\n",
-                                              record(0x00, 0x0110, data16(0x90)) + "\n",
-                                              end_record() + "\n"};
+                                              record(0x00, 0x0110, data16(0x90)) + "\n", end_record() + "\n"};
   return lines;
 }
 
@@ -99,17 +95,13 @@ std::string command(unsigned type, std::string_view data, bool line_end) {
 // The records a menu action sends, in order.
 std::vector<std::string> records_of(Phase p) {
   switch (p) {
-    case Phase::erase:
-      return {command(0x83, std::string("\x01\x80", 2), true)};
-    case Phase::display:
-      return {command(0x84, std::string("\x01\x00\x01\x0F\x00", 5), true)};
-    case Phase::read:
-      return {command(0x85, "\x07\x01", true), command(0x85, "\x07\x02", false)};
+    case Phase::erase: return {command(0x83, std::string("\x01\x80", 2), true)};
+    case Phase::display: return {command(0x84, std::string("\x01\x00\x01\x0F\x00", 5), true)};
+    case Phase::read: return {command(0x85, "\x07\x01", true), command(0x85, "\x07\x02", false)};
     case Phase::clear_status:
       return {command(0x83, "\x04", false), command(0x83, "\x06\x01\xC0", false),
               command(0x83, "\x06\x01\xF0", false), command(0x83, "\x06\x01\xF8", false)};
-    default:
-      return {};
+    default: return {};
   }
 }
 
@@ -318,8 +310,7 @@ class CellRun {
     settle();
 
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu =
-        static_cast<double>(cpu_ticks(term_->pid()) - ticks_before) / sysconf(_SC_CLK_TCK);
+    const double cpu = static_cast<double>(cpu_ticks(term_->pid()) - ticks_before) / sysconf(_SC_CLK_TCK);
     if (cpu > kCpuShare * wall + kCpuSlackS) {
       problem("busy: " + std::to_string(cpu) + " s of CPU in " + std::to_string(wall) + " s");
     }
@@ -347,29 +338,23 @@ class CellRun {
   void probe() {
     const std::size_t before = rx_count(kProbe);
     type(kProbe);
-    if (!wait_until([&] { return rx_count(kProbe) > before; },
-                    {&term_->console_stream()}, kExchangeBudget)) {
+    if (!wait_until([&] { return rx_count(kProbe) > before; }, {&term_->console_stream()}, kExchangeBudget)) {
       problem("hang: the key typed after the phase never reached the line");
     }
   }
 
-  bool shows(std::string_view text, Millis budget) {
-    return term_->console_shows(text, 0, budget);
-  }
+  bool shows(std::string_view text, Millis budget) { return term_->console_shows(text, 0, budget); }
 
   void play() {
     switch (phase_) {
       case Phase::idle:
         // The fault strikes at the first key: the second comes after it.
         type('h');
-        if (!wait_until([&] { return rx_count('h') > 0; }, {&term_->console_stream()},
-                        kKeyBudget))
+        if (!wait_until([&] { return rx_count('h') > 0; }, {&term_->console_stream()}, kKeyBudget))
           problem("hang: a key never reached the line");
         type('i');
         break;
-      case Phase::upload_cmdline:
-        add_upload();
-        break;
+      case Phase::upload_cmdline: add_upload(); break;
       case Phase::upload_ctrl_u:
         type(kCtrlU);
         if (!shows(crlf("Envia arquivo hex.\nNome do arquivo="), kKeyBudget)) {
@@ -377,18 +362,14 @@ class CellRun {
         }
         // The name is read as a line: wait for the console's own settings.
         if (!term_->console_settings_become(
-                [&](const termios& t) {
-                  return settings_difference(term_->initial_settings(), t).empty();
-                },
+                [&](const termios& t) { return settings_difference(term_->initial_settings(), t).empty(); },
                 kKeyBudget)) {
           return problem("the console never came back to lines for the file name");
         }
         term_->type("prog.hex\r");
         add_upload();
         break;
-      default:
-        menu();
-        break;
+      default: menu(); break;
     }
     after_phase();
   }
@@ -426,14 +407,9 @@ class CellRun {
         if (!shows("Numero de bytes (hex) =", kKeyBudget)) return problem("hang: no count prompt");
         term_->type("10\r");
         break;
-      case Phase::read:
-        term_->type("r");
-        break;
-      case Phase::clear_status:
-        term_->type("s");
-        break;
-      default:
-        break;
+      case Phase::read: term_->type("r"); break;
+      case Phase::clear_status: term_->type("s"); break;
+      default: break;
     }
     for (const auto& r : records_of(phase_)) expected_.push_back({Segment::text, r});
   }
@@ -518,16 +494,13 @@ class CellRun {
       return n;
     };
     auto dropped = [&](std::size_t i) {
-      return i + 1 < log.size() && log[i + 1].kind == Event::mark &&
-             log[i + 1].text == "echo dropped";
+      return i + 1 < log.size() && log[i + 1].kind == Event::mark && log[i + 1].text == "echo dropped";
     };
     // Chatter may stand in for any echo: only its order is checked.
     const bool count_echoes = fault_ != Fault::chatter;
 
     std::size_t k = 0;  // next byte from xagterm
-    auto next_is = [&](char c) {
-      return k < rx.size() && log[rx[k]].value == static_cast<std::uint8_t>(c);
-    };
+    auto next_is = [&](char c) { return k < rx.size() && log[rx[k]].value == static_cast<std::uint8_t>(c); };
     std::size_t upload_start = SIZE_MAX, upload_consumed = 0;
     bool upload_stopped = false;
     std::size_t key_at = 0;  // where the key before the handshake went
@@ -545,8 +518,7 @@ class CellRun {
             problem("sent before the echo of the byte before: handshake 'f' " + std::to_string(n + 1));
         }
         if (n > 7) problem("more than 7 handshake 'f's: " + std::to_string(n));
-        if (n == 0 && !keys_may_vanish() && fault_ != Fault::silent)
-          problem("no handshake 'f'");
+        if (n == 0 && !keys_may_vanish() && fault_ != Fault::silent) problem("no handshake 'f'");
       } else {
         std::size_t n = 0;
         const std::size_t first = k;
@@ -556,7 +528,8 @@ class CellRun {
                   printable(s.bytes));
         if (n == 0) continue;
         const bool upload = is_upload(phase_);
-        if (upload && upload_stopped) problem("the file went on after a line that stopped: " + printable(s.bytes));
+        if (upload && upload_stopped)
+          problem("the file went on after a line that stopped: " + printable(s.bytes));
         if (upload && upload_start == SIZE_MAX) upload_start = rx[first];
         for (std::size_t j = 0; j < n; ++j) {
           const std::size_t at = rx[first + j];
@@ -564,8 +537,8 @@ class CellRun {
             std::size_t need = upload ? upload_consumed + j : j;
             std::size_t from = upload ? upload_start : rx[first];
             if (tx_between(from, at) < need)
-              problem("sent before the echo of the byte before: byte " + std::to_string(j) +
-                      " of " + printable(s.bytes));
+              problem("sent before the echo of the byte before: byte " + std::to_string(j) + " of " +
+                      printable(s.bytes));
           }
           // A lost echo needs no check of its own: it is a board byte that
           // never came, so the count above finds a byte sent without it. (The
@@ -587,7 +560,8 @@ class CellRun {
     // Once the line is back only keys typed since go out.
     for (std::size_t i : rx) {
       if (i > plugged_in && log[i].value != kProbe && log[i].value != kCtrlX)
-        problem("sent after the line came back: " + printable(std::string(1, static_cast<char>(log[i].value))));
+        problem("sent after the line came back: " +
+                printable(std::string(1, static_cast<char>(log[i].value))));
     }
   }
 
@@ -634,7 +608,8 @@ class CellRun {
       if (std::sscanf(console.c_str() + at, "chatter %d%n", &n, &used) != 1) continue;
       bool whole = console.compare(at + used, 3, "\r\r\n") == 0;
       if (!whole && console.size() > at + used + 3) problem("chatter line cut: " + std::to_string(n));
-      if (last != 0 && n != last + 1) problem("chatter out of order: " + std::to_string(n) + " after " + std::to_string(last));
+      if (last != 0 && n != last + 1)
+        problem("chatter out of order: " + std::to_string(n) + " after " + std::to_string(last));
       last = n;
       ++lines;
     }
@@ -693,8 +668,7 @@ TEST(FaultMatrix, EveryFaultInEveryPhase) {
     for (const auto& p : c.problems) ADD_FAILURE() << where << ": " << p;
     failed += !c.problems.empty();
   }
-  std::cout << "matrix: " << cells.size() - failed << " of " << cells.size() << " cells hold"
-            << std::endl;
+  std::cout << "matrix: " << cells.size() - failed << " of " << cells.size() << " cells hold" << std::endl;
 }
 
 }  // namespace

@@ -75,8 +75,7 @@ class MenuTest : public SessionTest {
 
 TEST_F(MenuTest, EchoingDeviceOpensTheMenuAtOnce) {
   ASSERT_NO_FATAL_FAILURE(open_menu());
-  EXPECT_EQ(printable(after_banner().substr(0, 2 + kMenu.size())),
-            printable(kCtrlF + ("f" + kMenu)));
+  EXPECT_EQ(printable(after_banner().substr(0, 2 + kMenu.size())), printable(kCtrlF + ("f" + kMenu)));
   term->type("x");  // not a menu key: back to the terminal, nothing sent
   ASSERT_NO_FATAL_FAILURE(quit());
   EXPECT_EQ(printable(sent_after_handshake()), printable(std::string(1, kCtrlX)));
@@ -108,8 +107,7 @@ TEST_F(MenuTest, DeviceAtAnotherRateGetsSevenTries) {
   const std::string shown = after_banner();
   const std::string seven = crlf(garbled.substr(0, 7)) + kHandshakeFailed;
   const std::string eight = crlf(garbled.substr(0, 8)) + kHandshakeFailed;
-  EXPECT_TRUE(shown.compare(0, seven.size(), seven) == 0 ||
-              shown.compare(0, eight.size(), eight) == 0)
+  EXPECT_TRUE(shown.compare(0, seven.size(), seven) == 0 || shown.compare(0, eight.size(), eight) == 0)
       << printable(shown);
   EXPECT_EQ(term->errors(), kWrongEcho);
 }
@@ -122,8 +120,7 @@ TEST_F(MenuTest, NulEchoEndsTheHandshake) {
   EXPECT_EQ(printable(sent_down_the_line()), printable(kCtrlF + std::string("f") + kCtrlX));
   // Before the failure at most the NUL echo of Ctrl-F, when it came in time.
   const std::string shown = after_banner();
-  EXPECT_TRUE(shown.find(kHandshakeFailed) == 0 ||
-              shown.find(std::string(1, '\0') + kHandshakeFailed) == 0)
+  EXPECT_TRUE(shown.find(kHandshakeFailed) == 0 || shown.find(std::string(1, '\0') + kHandshakeFailed) == 0)
       << printable(shown);
 }
 
@@ -157,9 +154,7 @@ TEST_P(EraseTest, TypedBlockIsErased) {
 INSTANTIATE_TEST_SUITE_P(Blocks, EraseTest,
                          ::testing::Values(Block{"0", 0x00}, Block{"2", 0x20}, Block{"4", 0x40},
                                            Block{"8", 0x80}, Block{"c", 0xC0}),
-                         [](const auto& info) {
-                           return "Block" + std::to_string(info.param.code);
-                         });
+                         [](const auto& info) { return "Block" + std::to_string(info.param.code); });
 
 class InvalidBlockTest : public MenuTest, public ::testing::WithParamInterface<const char*> {};
 
@@ -245,16 +240,20 @@ TEST_P(ReadTest, ShowsStatusAndBootVectorWhole) {
   term->type("R");
   ASSERT_TRUE(shows_after("\r\nBoot vector=", "12\r\r\n")) << printable(term->console());
   ASSERT_NO_FATAL_FAILURE(quit());
-  EXPECT_EQ(printable(shown_before_quit()), printable(kCtrlF + std::string("f") + kMenu + crlf(
-      ":02000085070171\n\nStatus=5A\r\n:02000085070270\nBoot vector=12\r\n")));
+  EXPECT_EQ(printable(shown_before_quit()),
+            printable(kCtrlF + std::string("f") + kMenu +
+                      crlf(":02000085070171\n\nStatus=5A\r\n:02000085070270\nBoot vector=12\r\n")));
   const std::string records = command(0x85, "\x07\x01") + command(0x85, "\x07\x02", false);
   EXPECT_EQ(printable(sent_after_handshake().substr(0, records.size())), printable(records));
   EXPECT_EQ(term->errors(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Boards, ReadTest, ::testing::Values(
-    std::vector<std::string>{"b=9600"}, std::vector<std::string>{"b=9600", "--wire", "--answer-on-checksum"},
-    std::vector<std::string>{"b=300", "--wire", "--answer-on-checksum"}, std::vector<std::string>{"b=300", "--wire"}));
+INSTANTIATE_TEST_SUITE_P(
+    Boards, ReadTest,
+    ::testing::Values(std::vector<std::string>{"b=9600"},
+                      std::vector<std::string>{"b=9600", "--wire", "--answer-on-checksum"},
+                      std::vector<std::string>{"b=300", "--wire", "--answer-on-checksum"},
+                      std::vector<std::string>{"b=300", "--wire"}));
 
 TEST_F(MenuTest, ClearingTheStatusSendsItsFourRecords) {
   const std::string last = command(0x83, "\x06\x01\xF8", false);
@@ -307,8 +306,7 @@ TEST_F(MenuTest, CtrlCInTheMenuRestoresTheConsole) {
   ASSERT_NO_FATAL_FAILURE(answer("Endere\xE7o inicial = ", std::string(1, kCtrlC)));
   ASSERT_TRUE(ends(*term));
   // xagsim reports its command's death by SIGINT as 128 + 2.
-  EXPECT_TRUE(term->exit_code() == 128 + SIGINT || term->killed_by() == SIGINT)
-      << term->status_text();
+  EXPECT_TRUE(term->exit_code() == 128 + SIGINT || term->killed_by() == SIGINT) << term->status_text();
   expect_console_restored();
 }
 

@@ -1,7 +1,6 @@
 // Several boards at once on xagsim boards, one of them dead: the parent's
 // logic run here, its children the built xagterm, each with one port.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -9,8 +8,8 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -71,7 +70,8 @@ void tres_placas(Roda roda) {
     EXPECT_NE(r.saida.find("Terminal " + p + " 9600 baud\n"), std::string::npos) << r.saida;
   }
   for (const Placa& p : boas) {
-    EXPECT_NE(r.erro.find("xagterm: " + p.porta + ": " + arquivo + ": 3 linhas enviadas\n"), std::string::npos)
+    EXPECT_NE(r.erro.find("xagterm: " + p.porta + ": " + arquivo + ": 3 linhas enviadas\n"),
+              std::string::npos)
         << r.erro;
   }
   EXPECT_NE(r.erro.find("xagterm: " + morta.porta + ": " + arquivo + ": linha 1, caractere 1 sem eco\n"),

@@ -35,7 +35,8 @@ long long wake_ups(pid_t pid) {
 
 // The first child of a process (xagterm, under xagsim), or the process itself.
 pid_t child_of(pid_t pid) {
-  std::istringstream in(read_file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
+  std::istringstream in(
+      read_file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children"));
   pid_t child = 0;
   return in >> child ? child : pid;
 }
@@ -43,8 +44,7 @@ pid_t child_of(pid_t pid) {
 // Descriptors the process holds beyond standard input, output and error.
 int extra_descriptors(pid_t pid) {
   int n = 0;
-  for (const auto& entry :
-       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd")) {
     if (std::stoi(entry.path().filename().string()) > 2) ++n;
   }
   return n;
@@ -134,7 +134,8 @@ TEST_P(FloodTest, TriesAndDeadlinesStillRunWithLittleCpu) {
 
 INSTANTIATE_TEST_SUITE_P(Lines, FloodTest,
                          ::testing::Values(Flood{{"--replug-after", "1", "2500"}, kBack},
-                                           Flood{{"--stall-after", "1", "20000"}, "xagterm: linha bloqueada: "}));
+                                           Flood{{"--stall-after", "1", "20000"},
+                                                 "xagterm: linha bloqueada: "}));
 
 // The port is a symbolic link under /dev/shm that the test points at a fresh
 // pseudo-terminal on each plug-in, so that another program can take it.
@@ -207,8 +208,7 @@ TEST_F(BlockedLineTest, KeyIsDroppedAfterAboutTwoSecondsWhileTheLineIsShown) {
   term->type("a");
   line.send("shown meanwhile");
   ASSERT_TRUE(term->console_shows("shown meanwhile"));
-  ASSERT_TRUE(term->errors_show("xagterm: linha bloqueada: 1 bytes descartados\n"))
-      << term->errors();
+  ASSERT_TRUE(term->errors_show("xagterm: linha bloqueada: 1 bytes descartados\n")) << term->errors();
   ASSERT_EQ(::tcflow(hold_, TCOON), 0);
   term->type("b");
   ASSERT_TRUE(line.received_contains("b"));

@@ -45,7 +45,8 @@ class RedeTest : public SessionTest {
   // xagterm with --batch on a small file; its exit status.
   int batch(const std::vector<std::string>& options) {
     std::ofstream(dir.file("prog.hex")) << record(0, 0x100, "\x01\x02\xFF\x03") << "\n"
-                                        << record(0, 0x104, "\xFF") << "\n" << end_record() << "\n";
+                                        << record(0, 0x104, "\xFF") << "\n"
+                                        << end_record() << "\n";
     Launch launch;
     launch.argv = {kXagterm, url, "b=115200", "prog.hex", "--batch"};
     launch.argv.insert(launch.argv.end(), options.begin(), options.end());

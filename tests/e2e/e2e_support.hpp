@@ -51,7 +51,8 @@ inline std::vector<std::string> xagterm_on_xagsim(const std::vector<std::string>
   argv.insert(argv.end(), sim_options.begin(), sim_options.end());
   argv.push_back("--");
   argv.push_back(kXagterm);
-  if (std::find(xagterm_args.begin(), xagterm_args.end(), "{port}") == xagterm_args.end()) argv.push_back("{port}");
+  if (std::find(xagterm_args.begin(), xagterm_args.end(), "{port}") == xagterm_args.end())
+    argv.push_back("{port}");
   argv.insert(argv.end(), xagterm_args.begin(), xagterm_args.end());
   return argv;
 }
@@ -66,8 +67,8 @@ inline std::string hex2(unsigned v) {
 
 // One record with its checksum, as text without a line end.
 inline std::string record(unsigned type, unsigned address, std::string_view data) {
-  std::vector<unsigned> bytes{static_cast<unsigned>(data.size()), (address >> 8) & 0xFFu,
-                              address & 0xFFu, type};
+  std::vector<unsigned> bytes{static_cast<unsigned>(data.size()), (address >> 8) & 0xFFu, address & 0xFFu,
+                              type};
   for (char c : data) bytes.push_back(static_cast<unsigned char>(c));
   std::string text = ":";
   unsigned sum = 0;
@@ -121,19 +122,12 @@ inline bool parse_intel_hex(std::string_view text, Image& image, std::string& wh
       case 0x00:
         for (std::size_t i = 0; i < count; ++i) image[base + address + i] = data[i];
         break;
-      case 0x01:
-        return true;
-      case 0x02:
-        base = ((static_cast<std::uint32_t>(data[0]) << 8) | data[1]) << 4;
-        break;
-      case 0x04:
-        base = ((static_cast<std::uint32_t>(data[0]) << 8) | data[1]) << 16;
-        break;
+      case 0x01: return true;
+      case 0x02: base = ((static_cast<std::uint32_t>(data[0]) << 8) | data[1]) << 4; break;
+      case 0x04: base = ((static_cast<std::uint32_t>(data[0]) << 8) | data[1]) << 16; break;
       case 0x03:
-      case 0x05:
-        break;
-      default:
-        return fail("unknown record type");
+      case 0x05: break;
+      default: return fail("unknown record type");
     }
   }
   return true;
@@ -219,8 +213,7 @@ class SessionTest : public ::testing::Test {
   }
 
   // xagterm on xagsim's line, every byte on the line logged.
-  void start_on_xagsim(std::vector<std::string> sim_options,
-                       const std::vector<std::string>& xagterm_args) {
+  void start_on_xagsim(std::vector<std::string> sim_options, const std::vector<std::string>& xagterm_args) {
     if (kXagsim.empty()) GTEST_SKIP() << "xagsim is not built";
     sim_options.insert(sim_options.end(), {"--log", dir.file("wire.log")});
     start(xagterm_on_xagsim(sim_options, xagterm_args));

@@ -1,6 +1,6 @@
 // xagterm as a plain terminal on a line that the test plays byte by byte.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -105,8 +105,7 @@ TEST_F(TerminalTest, CommandBytesFromTheLineAreOnlyShown) {
   ASSERT_NO_FATAL_FAILURE(start_on_line());
   line.send("\x18\x15\x06 and still here");
   ASSERT_TRUE(term->console_shows("\x18\x15\x06 and still here")) << printable(term->console());
-  EXPECT_TRUE(term->running()) << "a Ctrl-X from the line ended the program: "
-                               << term->status_text();
+  EXPECT_TRUE(term->running()) << "a Ctrl-X from the line ended the program: " << term->status_text();
   term->type("k");
   ASSERT_TRUE(line.received_contains("k")) << printable(line.received());
   ASSERT_NO_FATAL_FAILURE(quit());
@@ -141,8 +140,7 @@ TEST_F(TerminalTest, HungUpLineWithoutReconnectIsSaidAndEndsWithStatusThree) {
 }
 
 TEST_F(TerminalTest, ConsoleClosedUnderAnIgnoredHangUpEndsAsCtrlXDoes) {
-  ASSERT_NO_FATAL_FAILURE(
-      start({"/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$1\"", kXagterm, line.path()}));
+  ASSERT_NO_FATAL_FAILURE(start({"/bin/sh", "-c", "trap '' HUP; exec \"$0\" \"$1\"", kXagterm, line.path()}));
   ASSERT_NO_FATAL_FAILURE(expect_single_keys());
   // The terminal's window closes: its master side goes (/dev/null in its place).
   const int console = term->console_stream().fd();
@@ -184,8 +182,8 @@ TEST_P(FatalSignalTest, DiesOfTheSignalWithTheConsoleRestored) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, FatalSignalTest,
-                         ::testing::Values(SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
-                                           SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGPOLL, SIGRTMIN),
+                         ::testing::Values(SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXCPU,
+                                           SIGXFSZ, SIGVTALRM, SIGPROF, SIGPOLL, SIGRTMIN),
                          [](const auto& info) {
                            return info.param == SIGRTMIN ? std::string("SIGRTMIN")
                                                          : "SIG" + std::string(sigabbrev_np(info.param));
@@ -241,8 +239,8 @@ TEST_F(TerminalTest, ClosedStandardOutputNeverBecomesThePort) {
 
 TEST_F(TerminalTest, ReaderOfStandardOutputGoingAwayEndsAsCtrlXDoes) {
   const std::string status = dir.file("status");
-  Program term({"/bin/sh", "-c", "{ \"$0\" \"$1\"; echo $? >\"$2\"; } | head -c 10", kXagterm,
-                line.path(), status});
+  Program term(
+      {"/bin/sh", "-c", "{ \"$0\" \"$1\"; echo $? >\"$2\"; } | head -c 10", kXagterm, line.path(), status});
   ASSERT_TRUE(term.console_settings_become(takes_single_keys));
   // head takes ten bytes of the banner and leaves; the next thing shown fails.
   ASSERT_TRUE(wait_until(
@@ -285,24 +283,22 @@ TEST_P(LineRateTest, LineIsRaw8N1AtTheRate) {
   EXPECT_EQ(line.speed_bps(), rate.bps);
   ASSERT_NO_FATAL_FAILURE(SessionTest::quit());
   const bool replaced = rate.argument != nullptr && std::to_string(rate.bps) != rate.argument + 2;
-  EXPECT_EQ(term->errors(), replaced ? "xagterm: " + std::string(rate.argument) +
-                                           ": taxa fora de 300..115200, usando 9600\n"
-                                     : "");
+  EXPECT_EQ(
+      term->errors(),
+      replaced ? "xagterm: " + std::string(rate.argument) + ": taxa fora de 300..115200, usando 9600\n" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, LineRateTest,
                          ::testing::Values(Rate{nullptr, 9600}, Rate{"b=300", 300}, Rate{"b=600", 600},
-                                           Rate{"b=1200", 1200}, Rate{"b=1800", 1800},
-                                           Rate{"b=2400", 2400}, Rate{"b=4800", 4800},
-                                           Rate{"b=9600", 9600}, Rate{"b=19200", 19200},
+                                           Rate{"b=1200", 1200}, Rate{"b=1800", 1800}, Rate{"b=2400", 2400},
+                                           Rate{"b=4800", 4800}, Rate{"b=9600", 9600}, Rate{"b=19200", 19200},
                                            Rate{"b=38400", 38400}, Rate{"b=57600", 57600},
                                            Rate{"b=115200", 115200}, Rate{"b=250000", 9600},
                                            Rate{"b=100000", 100000}),
                          [](const auto& info) {
-                           return info.param.argument == nullptr
-                                      ? std::string("Default")
-                                      : std::to_string(info.param.bps) + "From" +
-                                            std::string(info.param.argument + 2);
+                           return info.param.argument == nullptr ? std::string("Default")
+                                                                 : std::to_string(info.param.bps) + "From" +
+                                                                       std::string(info.param.argument + 2);
                          });
 
 // --- ports that cannot be used ---------------------------------------------
@@ -336,7 +332,8 @@ TEST_F(PortFailureTest, MissingComPortIsNamedAsTyped) {
   expect_failure("com" + std::to_string(n), "Nao abriu a com" + std::to_string(n) + "\ncom" + lost);
 }
 
-TEST_F(PortFailureTest, DeviceThatIsNoSerialPort) { expect_failure("/dev/null", "SetCommState\n/dev/null: Inappropriate ioctl for device\n");
+TEST_F(PortFailureTest, DeviceThatIsNoSerialPort) {
+  expect_failure("/dev/null", "SetCommState\n/dev/null: Inappropriate ioctl for device\n");
 }
 
 TEST_F(TerminalTest, PortHeldByAnotherXagtermIsRefused) {
@@ -344,8 +341,8 @@ TEST_F(TerminalTest, PortHeldByAnotherXagtermIsRefused) {
   Program second({kXagterm, line.path()});
   ASSERT_TRUE(ends(second));
   EXPECT_EQ(second.exit_code(), 1) << second.status_text();
-  EXPECT_EQ(second.errors(), "Nao abriu a " + line.path() + "\n" + line.path() +
-                                 ": Device or resource busy\n");
+  EXPECT_EQ(second.errors(),
+            "Nao abriu a " + line.path() + "\n" + line.path() + ": Device or resource busy\n");
   EXPECT_EQ(printable(second.console()), "");
   // The first one is undisturbed.
   term->type("x");

@@ -1,11 +1,9 @@
 // Sending Intel HEX files: every character checked by the device's echo,
 // every line by its answer, ending at the end-of-file record.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <csignal>
-
 #include <string>
 #include <thread>
 #include <vector>
@@ -178,8 +176,7 @@ TEST_F(UploadTest, UnopenableTypedNameIsReportedAndTheTerminalGoesOn) {
   Line line;
   ASSERT_NO_FATAL_FAILURE(start({kXagterm, line.path()}));
   ASSERT_NO_FATAL_FAILURE(type_file_name("missing.hex"));
-  EXPECT_TRUE(term->errors_show("missing.hex: No such file or directory\n"))
-      << printable(term->errors());
+  EXPECT_TRUE(term->errors_show("missing.hex: No such file or directory\n")) << printable(term->errors());
   term->type("k");
   ASSERT_TRUE(line.received_contains("k")) << printable(line.received());
   ASSERT_NO_FATAL_FAILURE(quit());
@@ -192,8 +189,7 @@ TEST_F(UploadTest, NameTypedAheadOfThePromptStillEndsAtEnter) {
   ASSERT_NO_FATAL_FAILURE(start({kXagterm, line.path()}));
   // All in one go: the Enter reaches the console while keys are still single.
   term->type(std::string(1, kCtrlU) + "missing.hex" + kEnter);
-  EXPECT_TRUE(term->errors_show("missing.hex: No such file or directory\n"))
-      << printable(term->errors());
+  EXPECT_TRUE(term->errors_show("missing.hex: No such file or directory\n")) << printable(term->errors());
   term->type("k");
   ASSERT_TRUE(line.received_contains("k")) << printable(line.received());
   ASSERT_NO_FATAL_FAILURE(quit());
@@ -215,8 +211,7 @@ TEST_F(UploadTest, EmptyTypedNameIsReportedAndTheTerminalGoesOn) {
 // --- xagsim as the device ---------------------------------------------------
 
 TEST_F(UploadTest, FileOnTheCommandLineIsSentAnsweredAndStored) {
-  ASSERT_NO_FATAL_FAILURE(
-      start_on_xagsim({"--image", dir.file("image.hex")}, {"{port}", "prog.hex"}));
+  ASSERT_NO_FATAL_FAILURE(start_on_xagsim({"--image", dir.file("image.hex")}, {"{port}", "prog.hex"}));
   ASSERT_TRUE(term->console_shows(file.shown()))
       << printable(term->console()) << "\nstderr: " << term->errors();
   ASSERT_NO_FATAL_FAILURE(quit());
@@ -227,8 +222,7 @@ TEST_F(UploadTest, FileOnTheCommandLineIsSentAnsweredAndStored) {
 }
 
 TEST_F(UploadTest, WhatTheBoardSaidFirstIsShownAndTheUploadKeepsInStep) {
-  ASSERT_NO_FATAL_FAILURE(start_on_xagsim({"--send", "XAG49 pronto\\r\\n", "--image",
-                                           dir.file("image.hex")},
+  ASSERT_NO_FATAL_FAILURE(start_on_xagsim({"--send", "XAG49 pronto\\r\\n", "--image", dir.file("image.hex")},
                                           {"{port}", "prog.hex"}));
   ASSERT_TRUE(term->console_shows(file.shown()))
       << printable(term->console()) << "\nstderr: " << term->errors();
@@ -245,7 +239,7 @@ TEST_F(UploadTest, TypedFileNameIsSentUpToTheFirstSpace) {
   ASSERT_TRUE(term->console_shows(crlf(end_record() + "\n.\r\n"))) << printable(term->console());
   ASSERT_NO_FATAL_FAILURE(quit());
   EXPECT_EQ(term->errors(), "xagterm: nome cortado: \"prog.hex and the rest\" -> \"prog.hex\"\n" +
-                               file.sent_report("prog.hex"));
+                                file.sent_report("prog.hex"));
   // Ctrl-U goes down the line too, like every key.
   EXPECT_EQ(printable(sent_down_the_line()), printable(kCtrlU + file.sent() + kCtrlX));
 }
@@ -287,8 +281,8 @@ TEST_F(UploadTest, GeneratedImageSurvivesTheRoundTrip) {
   const std::string srec_cat = find_in_path("srec_cat");
   if (srec_cat.empty()) GTEST_SKIP() << "srec_cat (package srecord) is not installed";
   const std::string generated = dir.file("random.hex");
-  ASSERT_EQ(run_command({srec_cat, "-generate", "0x0100", "0x0300", "-random", "-o", generated,
-                         "-intel", "-output_block_size", "16"}),
+  ASSERT_EQ(run_command({srec_cat, "-generate", "0x0100", "0x0300", "-random", "-o", generated, "-intel",
+                         "-output_block_size", "16"}),
             0);
   const std::string text = read_file(generated);
   ASSERT_NE(text.find(end_record()), std::string::npos) << "no end record:\n" << text;
@@ -297,8 +291,7 @@ TEST_F(UploadTest, GeneratedImageSurvivesTheRoundTrip) {
   ASSERT_TRUE(parse_intel_hex(text, expected, why)) << why;
   ASSERT_EQ(expected.size(), 0x200u);
 
-  ASSERT_NO_FATAL_FAILURE(
-      start_on_xagsim({"--image", dir.file("image.hex")}, {"{port}", "random.hex"}));
+  ASSERT_NO_FATAL_FAILURE(start_on_xagsim({"--image", dir.file("image.hex")}, {"{port}", "random.hex"}));
   ASSERT_TRUE(term->console_shows(crlf(end_record() + "\n.\r\n"), 0, 4 * kPatience))
       << printable(term->console());
   ASSERT_NO_FATAL_FAILURE(quit());
@@ -321,15 +314,36 @@ TEST_F(UploadTest, FileTheBoardWouldNotTakeIsRefusedBeforeThePortOpens) {
     std::string reason;  // after "xagterm: "
   };
   const Case cases[] = {
-      {"wrong checksum", good + ":0201000001020A\n" + end, {"--batch"}, 2,
+      {"wrong checksum",
+       good + ":0201000001020A\n" + end,
+       {"--batch"},
+       2,
        "prog.hex: linha 2: soma de verificacao 0A, esperada FA"},
-      {"type 04 beyond FFFF", ":020000040001F9\n" + good + end, {"--fast"}, 2,
+      {"type 04 beyond FFFF",
+       ":020000040001F9\n" + good + end,
+       {"--fast"},
+       2,
        "prog.hex: linha 1: registro tipo 04 de valor 0001: dados alem de FFFF, fora dos 64 KiB da placa"},
-      {"not a record", good + "hello\r\n" + end, {"--batch"}, 2, "prog.hex: linha 2: nao e um registro Intel HEX"},
+      {"not a record",
+       good + "hello\r\n" + end,
+       {"--batch"},
+       2,
+       "prog.hex: linha 2: nao e um registro Intel HEX"},
       {"a NUL", good + std::string(":00\0\n", 5) + end, {"--batch"}, 2, "prog.hex: linha 2: byte 0x00"},
-      {"no end record", good + good, {"--batch"}, 4, "prog.hex: fim do arquivo sem registro 01 (0 linhas enviadas)"},
-      {"end record without its line end", good + end_record(), {"--batch"}, 2, "prog.hex: linha 2: falta o fim de linha"},
-      {"an --answer of two characters", good + end, {"--answer", "\\r\\n"}, 2,
+      {"no end record",
+       good + good,
+       {"--batch"},
+       4,
+       "prog.hex: fim do arquivo sem registro 01 (0 linhas enviadas)"},
+      {"end record without its line end",
+       good + end_record(),
+       {"--batch"},
+       2,
+       "prog.hex: linha 2: falta o fim de linha"},
+      {"an --answer of two characters",
+       good + end,
+       {"--answer", "\\r\\n"},
+       2,
        "--answer: o TEXTO deve dar 3 caracteres; uso: --answer TEXTO (3 caracteres; \\r, \\n e "
        "\\xHH valem)"},
   };
@@ -387,9 +401,9 @@ TEST_F(UploadTest, ProgressOnlyWhenStandardErrorIsATerminal) {
     SCOPED_TRACE(on_terminal ? "terminal" : "pipe");
     EXPECT_EQ(run_to_end({"--answer-delay", "40"}, {"{port}", "prog.hex", "--batch"}, on_terminal), 0);
     const std::string shown = on_terminal ? term->console() : term->errors();
-    EXPECT_EQ(shown.find("\r1 de 5 linhas, 20%, 0:00") != std::string::npos, on_terminal)
-        << printable(shown);
-    const std::string report = on_terminal ? crlf(file.sent_report("prog.hex")) : file.sent_report("prog.hex");
+    EXPECT_EQ(shown.find("\r1 de 5 linhas, 20%, 0:00") != std::string::npos, on_terminal) << printable(shown);
+    const std::string report =
+        on_terminal ? crlf(file.sent_report("prog.hex")) : file.sent_report("prog.hex");
     EXPECT_NE(shown.find(report), std::string::npos) << printable(shown);
   }
   EXPECT_EQ(term->errors(), file.sent_report("prog.hex"));
@@ -431,12 +445,12 @@ TEST_F(UploadTest, CtrlCMidUploadSaysWhereItStopped) {
   int sent = -1;
   const std::string said = term->errors().substr(term->errors().find("xagterm: "));
   EXPECT_EQ(std::sscanf(said.c_str(), "xagterm: prog.hex: interrompido na linha %d (%d linhas enviadas)\n",
-                        &line, &sent), 2)
+                        &line, &sent),
+            2)
       << said;
   EXPECT_GE(line, 2) << printable(term->console());
   EXPECT_EQ(sent, line - 1);
 }
-
 
 // On a real line's time the board answers a whole record after 20 ms of
 // quiet, before the echo of its line end: at 600 baud in step (before the
@@ -455,7 +469,8 @@ TEST_F(UploadTest, SlowLinesInStepAndWithFast) {
     if (*fast != '\0') args.push_back(fast);
     EXPECT_EQ(run_to_end({"--wire"}, args), 0) << term->errors();
     EXPECT_EQ(term->errors(), "xagterm: prog.hex: 2 linhas enviadas\n");
-    EXPECT_EQ(printable(after_banner()), printable(crlf(file.lines[2] + "\n.\r\n" + end_record() + "\n.\r\n")));
+    EXPECT_EQ(printable(after_banner()),
+              printable(crlf(file.lines[2] + "\n.\r\n" + end_record() + "\n.\r\n")));
   }
 }
 

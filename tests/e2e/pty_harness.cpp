@@ -1,7 +1,5 @@
 #include "pty_harness.hpp"
 
-#include "platform/linux/baud.hpp"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -21,6 +19,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "platform/linux/baud.hpp"
 
 extern char** environ;
 
@@ -136,8 +136,7 @@ std::string settings_difference(const termios& expected, const termios& actual) 
   if (expected.c_line != actual.c_line) out << "c_line; ";
   for (std::size_t i = 0; i < NCCS; ++i) {
     if (expected.c_cc[i] != actual.c_cc[i]) {
-      out << "c_cc[" << i << "] " << hex_byte(expected.c_cc[i])
-          << " != " << hex_byte(actual.c_cc[i]) << "; ";
+      out << "c_cc[" << i << "] " << hex_byte(expected.c_cc[i]) << " != " << hex_byte(actual.c_cc[i]) << "; ";
     }
   }
   if (cfgetispeed(&expected) != cfgetispeed(&actual)) out << "input speed; ";
@@ -251,8 +250,7 @@ const std::string& Line::received() {
 }
 
 bool Line::received_contains(std::string_view text, Millis patience) {
-  return wait_until([&] { return stream_.bytes().find(text) != std::string::npos; }, {&stream_},
-                    patience);
+  return wait_until([&] { return stream_.bytes().find(text) != std::string::npos; }, {&stream_}, patience);
 }
 
 int Line::speed_bps() const { return plat::baud_lido(pty_.master()); }
@@ -349,8 +347,7 @@ bool Program::console_becomes(const std::function<bool(const std::string&)>& ok,
 }
 
 bool Program::errors_show(std::string_view text, Millis patience) {
-  return wait_until([&] { return err_.bytes().find(text) != std::string::npos; }, {&out_, &err_},
-                    patience);
+  return wait_until([&] { return err_.bytes().find(text) != std::string::npos; }, {&out_, &err_}, patience);
 }
 
 const std::string& Program::console() {
@@ -402,8 +399,7 @@ std::string Program::status_text() const {
   return "ended oddly";
 }
 
-bool Program::console_settings_become(const std::function<bool(const termios&)>& ok,
-                                      Millis patience) {
+bool Program::console_settings_become(const std::function<bool(const termios&)>& ok, Millis patience) {
   return wait_until([&] { return ok(console_settings()); }, {&out_, &err_}, patience);
 }
 
@@ -507,8 +503,7 @@ void write_file(const std::string& path, std::string_view content) {
 
 TempDir::TempDir() {
   const char* base = std::getenv("TMPDIR");
-  std::string pattern =
-      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/xagterm-e2e-XXXXXX";
+  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/xagterm-e2e-XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) fail("mkdtemp");
   path_ = pattern;
 }

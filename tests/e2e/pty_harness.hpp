@@ -144,8 +144,7 @@ class Program {
   bool console_shows(std::string_view text, std::size_t from = 0, Millis patience = kPatience);
 
   // Waits until the console output so far satisfies the predicate.
-  bool console_becomes(const std::function<bool(const std::string&)>& ok,
-                       Millis patience = kPatience);
+  bool console_becomes(const std::function<bool(const std::string&)>& ok, Millis patience = kPatience);
 
   // Waits until standard error contains the text.
   bool errors_show(std::string_view text, Millis patience = kPatience);
@@ -168,8 +167,7 @@ class Program {
   const termios& initial_settings() const { return initial_; }
 
   // Waits until the console's settings satisfy the predicate.
-  bool console_settings_become(const std::function<bool(const termios&)>& ok,
-                               Millis patience = kPatience);
+  bool console_settings_become(const std::function<bool(const termios&)>& ok, Millis patience = kPatience);
 
   // The fraction of one processor the program used over the window.
   double cpu_share(Millis window);

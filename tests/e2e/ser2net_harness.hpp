@@ -65,7 +65,8 @@ class Server {
     for (const auto& o : options) yaml << "    " << o << "\n";
     yaml.close();
     program_ = std::make_unique<Program>(std::vector<std::string>{kSer2net, "-n", "-d", "-c", config_});
-    for (int i = 0; i < 300 && !listening(port); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 300 && !listening(port); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   Program& program() { return *program_; }
   // As a server shut down: SIGTERM, and wait for it.

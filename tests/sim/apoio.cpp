@@ -1,12 +1,11 @@
 #include "tests/sim/apoio.hpp"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -34,8 +33,7 @@ std::string le_ate(int fd, Ms tempo, Pronto pronto, std::size_t maximo = SIZE_MA
   std::string r;
   auto limite = Relogio::now() + tempo;
   while (!pronto(r) && Relogio::now() < limite) {
-    if (!espera_leitura(fd, std::min(Ms{100}, std::chrono::ceil<Ms>(limite - Relogio::now()))))
-      continue;
+    if (!espera_leitura(fd, std::min(Ms{100}, std::chrono::ceil<Ms>(limite - Relogio::now())))) continue;
     char buf[65536];
     ssize_t n = read(fd, buf, std::min(sizeof buf, maximo - r.size()));
     if (n <= 0) break;
@@ -100,9 +98,8 @@ int Xagsim::espera(int sinal) {
 }
 
 bool Xagsim::mostra(const std::string& texto) {
-  saida_ += le_ate(fd_saida_, paciencia, [&](const std::string& lido) {
-    return (saida_ + lido).find(texto) != std::string::npos;
-  });
+  saida_ += le_ate(fd_saida_, paciencia,
+                   [&](const std::string& lido) { return (saida_ + lido).find(texto) != std::string::npos; });
   return saida_.find(texto) != std::string::npos;
 }
 
@@ -159,7 +156,8 @@ bool Linha::envia_com_eco(std::string_view texto) {
 }
 
 std::string Linha::recebe(std::size_t n) {
-  return le_ate(fd_, paciencia, [n](const std::string& s) { return s.size() >= n; }, n);
+  return le_ate(
+      fd_, paciencia, [n](const std::string& s) { return s.size() >= n; }, n);
 }
 
 std::string Linha::recebe_durante(Ms tempo) {

@@ -1,9 +1,9 @@
-#include "sim/dispositivo.hpp"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string_view>
+
+#include "sim/dispositivo.hpp"
 
 namespace xagsim {
 namespace {
@@ -59,11 +59,17 @@ TEST_F(DispositivoTeste, CadaLFTemUmaResposta) {
 
 TEST_F(DispositivoTeste, TudoOMaisERejeitado) {
   const std::string rejeitados[] = {
-      "", "\r", "hello", ":0400100001020304XX", ":0400100001020304",
-      ":00000001FF00", ":00000001 FF", ":" + std::string(5000, '0'),
+      "",
+      "\r",
+      "hello",
+      ":0400100001020304XX",
+      ":0400100001020304",
+      ":00000001FF00",
+      ":00000001 FF",
+      ":" + std::string(5000, '0'),
       registo(0x02, 0x0000, {0x10, 0x00}),  // types this device knows not
       registo(0x04, 0x0000, {0x00, 0x00}),
-      registo(0x83, 0x0010, {0x04}),        // commands not at 0000
+      registo(0x83, 0x0010, {0x04}),  // commands not at 0000
       registo(0x84, 0x0001, {0x01, 0x00, 0x01, 0x0F, 0x00}),
       registo(0x85, 0x0100, {0x07, 0x01}),
       registo(0x83, 0x0000, {0x01, 0x10}),  // no such block
@@ -80,13 +86,19 @@ TEST_F(DispositivoTeste, TudoOMaisERejeitado) {
 
 TEST_F(DispositivoTeste, DoisPontosComecaORegisto) {
   // The rate handshake goes on the same line, before the record.
-  EXPECT_EQ(envia(d, "\x06" "ff:02000085070171\n"), "FF\r\n");
+  EXPECT_EQ(envia(d,
+                  "\x06"
+                  "ff:02000085070171\n"),
+            "FF\r\n");
   EXPECT_EQ(envia(d, ":0400100001:00000001FF\r\n"), ".\r\n");
 }
 
 TEST_F(DispositivoTeste, RegistoCompletoRespondidoNoSilencio) {
   Dispositivo d2{0xFF, 0x5A};
-  EXPECT_EQ(comando(d2, "\x06" "f:02000085070270"), "5A\r\n");
+  EXPECT_EQ(comando(d2,
+                    "\x06"
+                    "f:02000085070270"),
+            "5A\r\n");
   EXPECT_FALSE(d2.espera_silencio());
   EXPECT_EQ(d2.silencio(), "");
   EXPECT_EQ(envia(d2, "\r\n"), "") << "its line end gets no second answer";
@@ -117,8 +129,7 @@ TEST_F(DispositivoTeste, SilencioSemRegistoCompletoNaoFazNada) {
 }
 
 TEST_F(DispositivoTeste, SequenciaLimpaOEstado) {
-  const char* sequencia[] = {":010000830478", ":030000830601C0B3", ":030000830601F083",
-                             ":030000830601F87B"};
+  const char* sequencia[] = {":010000830478", ":030000830601C0B3", ":030000830601F083", ":030000830601F87B"};
   for (int i = 0; i < 3; ++i) EXPECT_EQ(comando(d, sequencia[i]), ".\r\n");
   EXPECT_EQ(estado(), "FF\r\n");
   // That broke the sequence: the fourth alone does nothing.
@@ -137,16 +148,14 @@ TEST_F(DispositivoTeste, ApagaCadaBloco) {
     std::uint8_t bloco;
     unsigned inicio, fim;
   };
-  for (const Caso& c : {Caso{0x00, 0x0000, 0x1FFF}, Caso{0x20, 0x2000, 0x3FFF},
-                        Caso{0x40, 0x4000, 0x7FFF}, Caso{0x80, 0x8000, 0xBFFF},
-                        Caso{0xC0, 0xC000, 0xFFFF}}) {
+  for (const Caso& c : {Caso{0x00, 0x0000, 0x1FFF}, Caso{0x20, 0x2000, 0x3FFF}, Caso{0x40, 0x4000, 0x7FFF},
+                        Caso{0x80, 0x8000, 0xBFFF}, Caso{0xC0, 0xC000, 0xFFFF}}) {
     SCOPED_TRACE(c.inicio);
     Dispositivo novo{0xFF, 0x00};
     // A byte at each edge of the block and just outside it (past FFFF for
     // the blocks at either end).
     for (unsigned a : {c.inicio, c.fim, c.inicio - 1, c.fim + 1})
-      ASSERT_EQ(envia(novo, registo(0x00, static_cast<std::uint16_t>(a), {0x55}) + "\r\n"),
-                ".\r\n");
+      ASSERT_EQ(envia(novo, registo(0x00, static_cast<std::uint16_t>(a), {0x55}) + "\r\n"), ".\r\n");
     EXPECT_EQ(comando(novo, registo(0x83, 0x0000, {0x01, c.bloco})), ".\r\n");
 
     const Memoria& m = novo.memoria();

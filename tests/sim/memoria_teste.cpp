@@ -1,9 +1,8 @@
-#include "sim/memoria.hpp"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+#include "sim/memoria.hpp"
 #include "sim/registo.hpp"
 
 namespace xagsim {
@@ -57,7 +56,7 @@ TEST(Memoria, ImagemEmRegistosDeAte16QueNaoAtravessamLacunas) {
   escreve(m, 0x0200, {0xAB});
   escreve(m, 0x0202, {0xCD});
   escreve(m, 0xFFFF, {0xEE, 0x11});  // FFFF and 0000: two records
-  m.apaga(0x0108, 0x0108);          // an erased byte is a gap too
+  m.apaga(0x0108, 0x0108);           // an erased byte is a gap too
   EXPECT_EQ(imagem_intel_hex(m),
             ":0100000011EE\n"
             ":080100000001020304050607DB\n"

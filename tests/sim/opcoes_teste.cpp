@@ -1,9 +1,8 @@
-#include "sim/opcoes.hpp"
-
 #include <gtest/gtest.h>
 
 #include <csignal>
 
+#include "sim/opcoes.hpp"
 #include "sim/processo.hpp"
 
 namespace xagsim {
@@ -14,21 +13,63 @@ using Args = std::vector<std::string>;
 TEST(Opcoes, PorOmissao) {
   LeituraOpcoes l = le_opcoes({});
   ASSERT_TRUE(l.opcoes);
-  EXPECT_FALSE(l.opcoes->mudo || l.opcoes->sem_respostas || l.opcoes->desliga_apos ||
-               l.opcoes->byte_eco || l.opcoes->baud);
+  EXPECT_FALSE(l.opcoes->mudo || l.opcoes->sem_respostas || l.opcoes->desliga_apos || l.opcoes->byte_eco ||
+               l.opcoes->baud);
   EXPECT_EQ(l.opcoes->estado, 0xFF);
   EXPECT_EQ(l.opcoes->vetor_arranque, 0x00);
   EXPECT_TRUE(l.opcoes->comando.empty());
 }
 
 TEST(Opcoes, Todas) {
-  LeituraOpcoes l = le_opcoes(
-      {"--silent", "--no-answer", "--hangup-after", "7", "--send", "A\\n", "--flood=1000",
-       "--echo-delay", "15", "--answer-delay=3", "--echo-byte", "0", "--image", "i.hex", "--log",
-       "l.txt", "--baud", "115200", "--status", "0x3c", "--boot-vector", "250", "--send", "B",
-       "--replug-after", "40", "1500", "--drop", "0.25", "--garble=1", "--stall-after", "9",
-       "0", "--chatter", "250", "--seed", "0xfeed", "--wire", "--latency", "2", "--answer-on-checksum",
-       "--preload", "p.hex", "--erase-time=250", "--", "xagterm", "--port", "{port}", "--"});
+  LeituraOpcoes l = le_opcoes({"--silent",
+                               "--no-answer",
+                               "--hangup-after",
+                               "7",
+                               "--send",
+                               "A\\n",
+                               "--flood=1000",
+                               "--echo-delay",
+                               "15",
+                               "--answer-delay=3",
+                               "--echo-byte",
+                               "0",
+                               "--image",
+                               "i.hex",
+                               "--log",
+                               "l.txt",
+                               "--baud",
+                               "115200",
+                               "--status",
+                               "0x3c",
+                               "--boot-vector",
+                               "250",
+                               "--send",
+                               "B",
+                               "--replug-after",
+                               "40",
+                               "1500",
+                               "--drop",
+                               "0.25",
+                               "--garble=1",
+                               "--stall-after",
+                               "9",
+                               "0",
+                               "--chatter",
+                               "250",
+                               "--seed",
+                               "0xfeed",
+                               "--wire",
+                               "--latency",
+                               "2",
+                               "--answer-on-checksum",
+                               "--preload",
+                               "p.hex",
+                               "--erase-time=250",
+                               "--",
+                               "xagterm",
+                               "--port",
+                               "{port}",
+                               "--"});
   ASSERT_TRUE(l.opcoes) << l.erro;
   const Opcoes& o = *l.opcoes;
   EXPECT_TRUE(o.mudo && o.sem_respostas);
@@ -57,16 +98,37 @@ TEST(Opcoes, Todas) {
 }
 
 TEST(Opcoes, Invalidas) {
-  for (const Args& a : std::initializer_list<Args>{
-           {"--nope"}, {"stray"}, {"--"}, {"--baud"}, {"--baud", "fast"}, {"--baud", "0"},
-           {"--echo-byte", "256"}, {"--status", "0x100"}, {"--boot-vector", "-1"},
-           {"--hangup-after", "0"}, {"--flood", "12x"}, {"--echo-delay", ""},
-           {"--echo-delay", "9999999"}, {"--send", "\\q"}, {"--send", "\\x4"},
-           {"--send", "abc\\"}, {"--image="}, {"--silent=yes"}, {"--replug-after", "5"},
-           {"--replug-after", "0", "10"}, {"--replug-after", "5", "x"}, {"--drop", "1.5"},
-           {"--garble", "-0.1"}, {"--drop", "nan"}, {"--garble", "1/2"}, {"--chatter", "0"},
-           {"--stall-after", "1"}, {"--seed", "-1"}, {"--latency", "x"},
-           {"--preload="}, {"--erase-time", "x"}}) {
+  for (const Args& a : std::initializer_list<Args>{{"--nope"},
+                                                   {"stray"},
+                                                   {"--"},
+                                                   {"--baud"},
+                                                   {"--baud", "fast"},
+                                                   {"--baud", "0"},
+                                                   {"--echo-byte", "256"},
+                                                   {"--status", "0x100"},
+                                                   {"--boot-vector", "-1"},
+                                                   {"--hangup-after", "0"},
+                                                   {"--flood", "12x"},
+                                                   {"--echo-delay", ""},
+                                                   {"--echo-delay", "9999999"},
+                                                   {"--send", "\\q"},
+                                                   {"--send", "\\x4"},
+                                                   {"--send", "abc\\"},
+                                                   {"--image="},
+                                                   {"--silent=yes"},
+                                                   {"--replug-after", "5"},
+                                                   {"--replug-after", "0", "10"},
+                                                   {"--replug-after", "5", "x"},
+                                                   {"--drop", "1.5"},
+                                                   {"--garble", "-0.1"},
+                                                   {"--drop", "nan"},
+                                                   {"--garble", "1/2"},
+                                                   {"--chatter", "0"},
+                                                   {"--stall-after", "1"},
+                                                   {"--seed", "-1"},
+                                                   {"--latency", "x"},
+                                                   {"--preload="},
+                                                   {"--erase-time", "x"}}) {
     LeituraOpcoes l = le_opcoes(a);
     EXPECT_FALSE(l.opcoes || l.ajuda) << a[0];
     EXPECT_FALSE(l.erro.empty()) << a[0];

@@ -1,6 +1,6 @@
-#include "sim/registo.hpp"
-
 #include <gtest/gtest.h>
+
+#include "sim/registo.hpp"
 
 namespace xagsim {
 namespace {

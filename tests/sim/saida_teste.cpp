@@ -1,8 +1,7 @@
-#include "sim/saida.hpp"
+#include <gtest/gtest.h>
 
 #include "sim/fio.hpp"
-
-#include <gtest/gtest.h>
+#include "sim/saida.hpp"
 
 namespace xagsim {
 namespace {

@@ -1,16 +1,15 @@
 // The line as the device sees it: the rate and format check, and a real
 // pty's settings read through its master.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <set>
 
+#include "platform/linux/baud.hpp"
 #include "sim/pty.hpp"
 #include "sim/uart.hpp"
-#include "platform/linux/baud.hpp"
 
 namespace xagsim {
 namespace {

@@ -1,12 +1,11 @@
 // xagsim as a program: run the binary and talk to it over its line.
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <memory>
@@ -27,7 +26,9 @@ TEST(Xagsim, EcoERespostas) {
   EXPECT_EQ(l.recebe(3), bom);
   ASSERT_TRUE(l.envia_com_eco(":0400100001020304E3\r\n"));
   EXPECT_EQ(l.recebe(3), "C\r\n");
-  ASSERT_TRUE(l.envia_com_eco("\x06" "f:00000001FG\n"));
+  ASSERT_TRUE(
+      l.envia_com_eco("\x06"
+                      "f:00000001FG\n"));
   EXPECT_EQ(l.recebe(3), "R\r\n");
   // With no line end: answered once the line has been quiet.
   ASSERT_TRUE(l.envia_com_eco(":02000085070270"));
@@ -90,8 +91,7 @@ TEST(Xagsim, EnvioInicialEInundacaoNadaSePerde) {
   EXPECT_EQ(l.recebe(7), std::string("Hi\0\xff\r\n\\", 7));
   std::string r = l.recebe(n);
   ASSERT_EQ(r.size(), n);
-  for (std::size_t i = 0; i < n; ++i)
-    ASSERT_EQ(r[i], static_cast<char>(0x21 + i % 94)) << "byte " << i;
+  for (std::size_t i = 0; i < n; ++i) ASSERT_EQ(r[i], static_cast<char>(0x21 + i % 94)) << "byte " << i;
   EXPECT_EQ(l.recebe_durante(Ms{100}), "");
   ASSERT_TRUE(l.envia_com_eco(":00000001FF\n"));
   EXPECT_EQ(l.recebe(3), bom);
@@ -126,8 +126,7 @@ TEST(Xagsim, DesligaEVoltaNoMesmoCaminho) {
     EXPECT_TRUE(l.desligada());
     EXPECT_NE(lstat(caminho.c_str(), &st), 0) << "the path stays while the line is away";
   }
-  for (int i = 0; i < 1000 && stat(caminho.c_str(), &st) != 0; ++i)
-    std::this_thread::sleep_for(Ms{10});
+  for (int i = 0; i < 1000 && stat(caminho.c_str(), &st) != 0; ++i) std::this_thread::sleep_for(Ms{10});
   Linha l(caminho);
   // The board kept the start of the record.
   ASSERT_TRUE(l.envia_com_eco("000001FF\n"));
@@ -276,12 +275,12 @@ struct Ritmo {
 
 TEST(Xagsim, FioELatenciaNuncaAdiantam) {
   const std::string cem(100, 'x'), estado = ":02000085070171\r\n";
-  for (const Ritmo& r : {Ritmo{{"--wire"}, B9600, cem, cem, Ms{2}, Ms{100}},
-                         Ritmo{{"--wire"}, B1200, cem.substr(0, 12), cem.substr(0, 12), Ms{16}, Ms{100}},
-                         Ritmo{{"--latency", "100"}, B9600, cem, cem, Ms{200}, Ms{200}},
-                         Ritmo{{"--wire", "--answer-on-checksum"}, B9600, estado,
-                               ":02000085070171FF\r\n\r\n", Ms{2}, Ms{20}},
-                         Ritmo{{"--wire"}, B9600, estado, estado + "FF\r\n", Ms{2}, Ms{20}}}) {
+  for (const Ritmo& r :
+       {Ritmo{{"--wire"}, B9600, cem, cem, Ms{2}, Ms{100}},
+        Ritmo{{"--wire"}, B1200, cem.substr(0, 12), cem.substr(0, 12), Ms{16}, Ms{100}},
+        Ritmo{{"--latency", "100"}, B9600, cem, cem, Ms{200}, Ms{200}},
+        Ritmo{{"--wire", "--answer-on-checksum"}, B9600, estado, ":02000085070171FF\r\n\r\n", Ms{2}, Ms{20}},
+        Ritmo{{"--wire"}, B9600, estado, estado + "FF\r\n", Ms{2}, Ms{20}}}) {
     SCOPED_TRACE(r.opcoes.back() + " " + std::to_string(r.envio.size()));
     Xagsim sim(r.opcoes);
     Linha l(sim.linha());
@@ -305,8 +304,8 @@ TEST(Xagsim, ImagemEDiarioAoSair) {
   Xagsim sim({"--image", imagem, "--log", diario, "--send", "K"});
   Linha l(sim.linha());
   EXPECT_EQ(l.recebe(1), "K");
-  for (const char* r : {":0400100001020304E2\r\n", ":02300000AABB69\r\n",
-                        ":0200008301205A\r\n"}) {  // erases 2000-3FFF
+  for (const char* r :
+       {":0400100001020304E2\r\n", ":02300000AABB69\r\n", ":0200008301205A\r\n"}) {  // erases 2000-3FFF
     ASSERT_TRUE(l.envia_com_eco(r));
     EXPECT_EQ(l.recebe(3), bom);
   }
@@ -365,8 +364,7 @@ TEST(Xagsim, SinaisComComando) {
   EXPECT_EQ(interrompido.espera(SIGINT), 3);
 
   // SIGTERM goes on to the command.
-  Xagsim terminado({"--", "sh", "-c",
-                    "trap 'exit 9' TERM; echo up; while :; do sleep 0.02; done"});
+  Xagsim terminado({"--", "sh", "-c", "trap 'exit 9' TERM; echo up; while :; do sleep 0.02; done"});
   ASSERT_TRUE(terminado.mostra("up\n"));
   EXPECT_EQ(terminado.espera(SIGTERM), 9);
 }

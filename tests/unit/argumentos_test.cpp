@@ -1,9 +1,10 @@
+#include "frontend/argumentos.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "frontend/argumentos.hpp"
 #include "tests/unit/apoio.hpp"
 
 namespace {
@@ -53,14 +54,14 @@ TEST(Argumentos, BaudRangeIs300To115200) {
 TEST(Argumentos, BaudIsReadLikeAtoiAfterTheFirstEquals) {
   EXPECT_EQ(Linha({"baud=57600"}).r.baud, 57600);
   EXPECT_EQ(Linha({"bits=19200"}).r.baud, 19200);
-  EXPECT_EQ(Linha({"b==4800"}).r.baud, 9600);   // reads 0 after the first '='
-  EXPECT_EQ(Linha({"b=-9600"}).r.baud, 9600);   // negative
+  EXPECT_EQ(Linha({"b==4800"}).r.baud, 9600);  // reads 0 after the first '='
+  EXPECT_EQ(Linha({"b=-9600"}).r.baud, 9600);  // negative
   EXPECT_EQ(Linha({"b=115200x"}).r.baud, 115200);
   EXPECT_EQ(Linha({"b=4295067296"}).r.baud, 9600);  // too large for an int: out of range, never wrapped
-  EXPECT_EQ(Linha({"b= 2400"}).r.baud, 2400);   // leading white space skipped
+  EXPECT_EQ(Linha({"b= 2400"}).r.baud, 2400);       // leading white space skipped
   EXPECT_EQ(Linha({"b="}).r.baud, 9600);
   EXPECT_EQ(Linha({"b=abc"}).r.baud, 9600);
-  EXPECT_EQ(Linha({"b19200"}).r.baud, 9600);    // no '=': not a baud argument
+  EXPECT_EQ(Linha({"b19200"}).r.baud, 9600);  // no '=': not a baud argument
 }
 
 TEST(Argumentos, UpperCaseBIsNeitherBaudNorFile) {
@@ -156,41 +157,66 @@ TEST(Argumentos, WarnsOfEachIgnoredArgumentAndRefusesWhatBatchCannotGuess) {
   const std::string uso =
       "xagterm: uso: xagterm [COMn | /dev/CAMINHO] [b=TAXA] [ARQUIVO.hex] [opcoes]; veja xagterm --help\n";
   const Caso casos[] = {
-      {{"COM2", "b=9600", "a.hex", "--batch", "--no-reconnect", "--log", "x", "--fast", "--answer", "-x"}, "", true},
+      {{"COM2", "b=9600", "a.hex", "--batch", "--no-reconnect", "--log", "x", "--fast", "--answer", "-x"},
+       "",
+       true},
       {{"FW.HEX"}, "xagterm: argumento ignorado: FW.HEX\n", true},
-      {{"B=115200", "Com2"}, "xagterm: argumento ignorado: B=115200\nxagterm: argumento ignorado: Com2\n", true},
+      {{"B=115200", "Com2"},
+       "xagterm: argumento ignorado: B=115200\nxagterm: argumento ignorado: Com2\n",
+       true},
       {{"b=230400"}, "xagterm: b=230400: taxa fora de 300..115200, usando 9600\n", true},
       {{"b=10.hex"}, "xagterm: b=10.hex: taxa fora de 300..115200, usando 9600\n", true},
       {{"COM2", "COM3", "a.hex", "b.hex"}, "", true},  // later overrides earlier, as ever
       {{"-b", "115200"}, "xagterm: opcao desconhecida: -b; use b=115200\n" + uso, false},
       {{"--baud=57600", "-D", "/dev/ttyUSB0"},
        "xagterm: opcao desconhecida: --baud=57600; use b=57600\n"
-       "xagterm: opcao desconhecida: -D; de a porta sem opcao: xagterm /dev/ttyUSB0\n" + uso, false},
+       "xagterm: opcao desconhecida: -D; de a porta sem opcao: xagterm /dev/ttyUSB0\n" +
+           uso,
+       false},
       {{"--bach", "--verbose"},
        "xagterm: opcao desconhecida: --bach; quis dizer --batch?\n"
-       "xagterm: opcao desconhecida: --verbose; veja xagterm --help\n" + uso, false},
+       "xagterm: opcao desconhecida: --verbose; veja xagterm --help\n" +
+           uso,
+       false},
       {{"--batch", "FW.HEX", "a.hex"}, "xagterm: argumento ignorado: FW.HEX\n" + uso, false},
-      {{"a.hex", "b=230400", "--batch"}, "xagterm: b=230400: taxa fora de 300..115200, usando 9600\n" + uso, false},
+      {{"a.hex", "b=230400", "--batch"},
+       "xagterm: b=230400: taxa fora de 300..115200, usando 9600\n" + uso,
+       false},
       {{"b=11520O"}, "xagterm: b=11520O: taxa mal escrita, usando 11520\n", true},
       {{"b=11520O", "--batch", "a.hex"}, "xagterm: b=11520O: taxa mal escrita, usando 11520\n" + uso, false},
       {{"b=1200.hex"}, "", true},
       {{"115200"}, "xagterm: argumento ignorado: 115200; use b=115200\n", true},
       {{"--log", "--batch", "a.hex"}, "", true},  // refused in main: --log without its FILE
-      {{"--batch", "a.hex", "b.hex", "COM2", "COM3"}, "xagterm: mais de um arquivo hex: a.hex e b.hex\n" + uso, false},
+      {{"--batch", "a.hex", "b.hex", "COM2", "COM3"},
+       "xagterm: mais de um arquivo hex: a.hex e b.hex\n" + uso,
+       false},
       {{"--batch", "a.hex", "COM2", "COM3"}, "", true},  // a board each
-      {{"--batch", "a.hex", "COM2", "COM3", "--log", "x"}, "xagterm: --log vale para uma porta so\n" + uso, false},
+      {{"--batch", "a.hex", "COM2", "COM3", "--log", "x"},
+       "xagterm: --log vale para uma porta so\n" + uso,
+       false},
       {{"COM2", "COM3", "--log", "x"}, "", true},  // no --batch: the last port, as ever
       {{"--batch", "a.hex", "COM2", "--log", "x", "--counts-to-parent"}, "", true},
-      {{"--erase=all", "--clear-status", "--status", "--dump", "0:10", "--reset", "D1,W5,D0", "--quiet", "--batch",
-        "--any-answer"}, "", true},
-      {{"--erase=0,x"}, "xagterm: --erase=0,x: lista de blocos invalida; use 0,2,4,8,C separados por virgula, ou all\n" + uso, false},
+      {{"--erase=all", "--clear-status", "--status", "--dump", "0:10", "--reset", "D1,W5,D0", "--quiet",
+        "--batch", "--any-answer"},
+       "",
+       true},
+      {{"--erase=0,x"},
+       "xagterm: --erase=0,x: lista de blocos invalida; use 0,2,4,8,C separados por virgula, ou all\n" + uso,
+       false},
       {{"--erase"}, "xagterm: --erase sem arquivo hex; use --erase=LISTA (0,2,4,8,C ou all)\n" + uso, false},
       {{"--quiet", "--status"}, "xagterm: --quiet so com --batch\n" + uso, false},
-      {{"--reset", "D2"}, "xagterm: --reset D2: sequencia invalida; passos D0 D1 R0 R1 W<ms> separados por virgula\n" + uso, false},
-      {{"--dump", "FFF0:11"}, "xagterm: --dump FFF0:11: faixa invalida; INICIO:QUANTOS em hex, no maximo ate 10000\n" + uso, false},
+      {{"--reset", "D2"},
+       "xagterm: --reset D2: sequencia invalida; passos D0 D1 R0 R1 W<ms> separados por virgula\n" + uso,
+       false},
+      {{"--dump", "FFF0:11"},
+       "xagterm: --dump FFF0:11: faixa invalida; INICIO:QUANTOS em hex, no maximo ate 10000\n" + uso,
+       false},
       {{"--dump", "--status"}, "xagterm: --dump sem faixa; uso: --dump INICIO:QUANTOS (hex)\n" + uso, false},
-      {{"--erace", "--reset"}, "xagterm: opcao desconhecida: --erace; quis dizer --erase?\n"
-       "xagterm: --reset sem sequencia; uso: --reset D1,R1,W100,R0\n" + uso, false},
+      {{"--erace", "--reset"},
+       "xagterm: opcao desconhecida: --erace; quis dizer --erase?\n"
+       "xagterm: --reset sem sequencia; uso: --reset D1,R1,W100,R0\n" +
+           uso,
+       false},
   };
   for (const auto& c : casos) {
     Linha l(c.args);

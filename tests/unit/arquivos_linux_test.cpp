@@ -42,7 +42,7 @@ TEST(MesmoArquivo, DeviceAndInodeMustBothAgree) {
     bool mesmo;
   } tabela[] = {
       {f.caminho(), f.caminho(), true},
-      {f.caminho(), ligado, true},       // a second name of the same file
+      {f.caminho(), ligado, true},        // a second name of the same file
       {f.caminho(), g.caminho(), false},  // same device, another inode
       {f.caminho(), f.pasta() + "/nao_existe", false},
       {raiz, outro, false},  // same inode, another device

@@ -1,3 +1,5 @@
+#include "programming/ciclo.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -6,7 +8,6 @@
 #include <memory>
 #include <string>
 
-#include "programming/ciclo.hpp"
 #include "programming/registros.hpp"
 #include "saida/saida.hpp"
 #include "serial/porta.hpp"
@@ -41,7 +42,10 @@ void placa(std::function<std::string(const std::string&)> responde, fake::Micros
   });
 }
 
-struct Corrida { int status; std::string saida, erros; };
+struct Corrida {
+  int status;
+  std::string saida, erros;
+};
 
 Corrida corre(const Ciclo& c) {
   Captura saida(stdout);
@@ -63,7 +67,7 @@ TEST(CicloLeitura, BlockListsSequencesAndRanges) {
     const char* texto;
     int mascara;
   } listas[] = {{"0,2,8", 0x0B}, {"C", 0x10}, {"c,00008", 0x18}, {"all", 0x1F}, {"4,4", 0x04},
-                {"1", -1},       {"C0", -1},  {"0,", -1},        {"", -1},       {"ALL", -1}};
+                {"1", -1},       {"C0", -1},  {"0,", -1},        {"", -1},      {"ALL", -1}};
   for (const auto& l : listas) EXPECT_EQ(le_lista_de_blocos(l.texto), l.mascara) << l.texto;
 
   SequenciaDasLinhas s;
@@ -134,14 +138,17 @@ TEST_F(CicloTeste, ClearStatusThenStatus) {
   for (const char* estado : {"00", "7F"}) {
     fake::reinicia();
     placa([&](const std::string& r) {
-      return r == registro_le_boot ? "00\r\n" : r.rfind(":02000085", 0) == 0 ? std::string(estado) + "\r\n" : ".\r\n";
+      return r == registro_le_boot          ? "00\r\n"
+             : r.rfind(":02000085", 0) == 0 ? std::string(estado) + "\r\n"
+                                            : ".\r\n";
     });
     Ciclo c;
     c.zera_status = c.le_status = true;
     Corrida r = corre(c);
     std::string e = estado;
     EXPECT_EQ(r.status, e == "00" ? ciclo_feito : ciclo_placa);
-    EXPECT_NE(r.saida.find("Status=" + e + "\n:02000085070270\nBoot vector=00\n"), std::string::npos) << r.saida;
+    EXPECT_NE(r.saida.find("Status=" + e + "\n:02000085070270\nBoot vector=00\n"), std::string::npos)
+        << r.saida;
     EXPECT_EQ(r.erros.rfind("xagterm: byte de status " + e + ", vetor de boot 00\n", 0), 0u);
     EXPECT_EQ(r.erros.find("ficou") != std::string::npos, e != "00");
   }
@@ -153,8 +160,8 @@ TEST_F(CicloTeste, DumpEndsAfterTheQuietTime) {
     fake::Micros pausa;
     bool copiado;
     fake::Micros ida_e_volta = 0;  // a network port's round trip
-  } casos[] = {{9600, 99 * ms, true},  {9600, 100 * ms, false}, {300, 99 * ms, true},
-               {300, 100 * ms, false}, {200, 149 * ms, true},   {200, 150 * ms, false},
+  } casos[] = {{9600, 99 * ms, true},           {9600, 100 * ms, false},         {300, 99 * ms, true},
+               {300, 100 * ms, false},          {200, 149 * ms, true},           {200, 150 * ms, false},
                {9600, 119 * ms, true, 20 * ms}, {9600, 120 * ms, false, 20 * ms}};
   for (const auto& caso : casos) {
     fake::reinicia();

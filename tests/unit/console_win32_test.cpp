@@ -81,7 +81,8 @@ class ConsoleWin32 : public ::testing::Test {
 
 TEST_F(ConsoleWin32, KeysModeHasNoProcessingLineEchoOrQuickEditAndIsRestored) {
   const DWORD de_fabrica = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
-                           ENABLE_MOUSE_INPUT | ENABLE_INSERT_MODE | ENABLE_QUICK_EDIT_MODE | ENABLE_EXTENDED_FLAGS;
+                           ENABLE_MOUSE_INPUT | ENABLE_INSERT_MODE | ENABLE_QUICK_EDIT_MODE |
+                           ENABLE_EXTENDED_FLAGS;
   modo = de_fabrica;
   plat::console_inicia();
   EXPECT_EQ(modo, ENABLE_MOUSE_INPUT | ENABLE_INSERT_MODE | ENABLE_EXTENDED_FLAGS);
@@ -104,7 +105,8 @@ TEST_P(TeclasWin32, ReachTheLine) {
 
 const Entrada entradas[] = {
     {"alt_numpad_on_release",
-     {tecla(true, VK_MENU, 0), tecla(true, VK_NUMPAD1, 0), tecla(false, VK_NUMPAD1, 0), tecla(false, VK_MENU, '\x87')},
+     {tecla(true, VK_MENU, 0), tecla(true, VK_NUMPAD1, 0), tecla(false, VK_NUMPAD1, 0),
+      tecla(false, VK_MENU, '\x87')},
      "\x87"},
     {"held_key_repeats", {tecla(true, 'A', 'a', 3), tecla(true, 'B', 'b')}, "aaab"},
     {"release_of_a_key_is_no_key", {tecla(false, 'A', 'a'), tecla(true, 'C', 'c')}, "c"},
@@ -119,7 +121,8 @@ TEST_F(ConsoleWin32, CtrlCKeyDuringAnUploadIsNotedNotTyped) {
   EXPECT_TRUE(plat::interrompido());  // behind another key, still seen
   EXPECT_EQ(teclas(), "x");
   fila.push_back(tecla(true, 'C', '\x03'));
-  EXPECT_EXIT(plat::interrupcao_segura(false), ::testing::ExitedWithCode(static_cast<int>(STATUS_CONTROL_C_EXIT)), "");
+  EXPECT_EXIT(plat::interrupcao_segura(false),
+              ::testing::ExitedWithCode(static_cast<int>(STATUS_CONTROL_C_EXIT)), "");
 }
 
 // A name with characters the ANSI code page may lack (typed, or given on

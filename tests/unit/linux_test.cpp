@@ -1,9 +1,8 @@
 // The Linux platform layer's own rules that need no serial device.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdio>

@@ -1,11 +1,12 @@
+#include "programming/menu.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 
-#include "saida/saida.hpp"
 #include "platform/plataforma.hpp"
-#include "programming/menu.hpp"
+#include "saida/saida.hpp"
 #include "tests/fake/fake.hpp"
 #include "tests/unit/apoio.hpp"
 
@@ -85,7 +86,10 @@ TEST_F(Menu, AWaitingEchoOfCtrlFIsShownBeforeTheFirstF) {
   fake::dispositivo_eco();
   EXPECT_EQ(corre("x"), -1);
   EXPECT_EQ(fake::enviados(), "f");
-  EXPECT_EQ(saida, "\x06" "f" + menu);
+  EXPECT_EQ(saida,
+            "\x06"
+            "f" +
+                menu);
   EXPECT_EQ(erros, "");
 }
 
@@ -191,7 +195,8 @@ TEST_F(Menu, ARecordWithoutEchoIsSaidOncePerActionAndTheActionGoesOn) {
     fake::reinicia();
     fake::dispositivo([](unsigned char c) { fake::chega(c == 'f' ? "f" : ""); });  // the handshake only
     EXPECT_EQ(corre(std::string(1, tecla_e_registro[0])), 0);
-    EXPECT_EQ(erros.substr(erros.find('x')), "xagterm: registro sem eco: " + std::string(tecla_e_registro + 1) + "\n");
+    EXPECT_EQ(erros.substr(erros.find('x')),
+              "xagterm: registro sem eco: " + std::string(tecla_e_registro + 1) + "\n");
   }
 }
 

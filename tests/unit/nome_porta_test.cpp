@@ -23,8 +23,8 @@ TEST(OrdemNatural, PortNames) {
     bool sem_caixa;
     int sinal;
   } const casos[] = {
-      {"ttyS2", "ttyS10", false, -1}, {"ttyS10", "ttyS9", false, 1}, {"ttyACM0", "ttyS0", false, -1},
-      {"ttyS1", "ttyS1", false, 0},   {"com2", "COM10", true, -1},    {"COM3", "com3", true, -1},
+      {"ttyS2", "ttyS10", false, -1},    {"ttyS10", "ttyS9", false, 1}, {"ttyACM0", "ttyS0", false, -1},
+      {"ttyS1", "ttyS1", false, 0},      {"com2", "COM10", true, -1},   {"COM3", "com3", true, -1},
       {"ttyUSB0", "ttymxc0", false, -1}, {"COM9", "LPT1", true, -1},
   };
   for (const auto& c : casos) {

@@ -1,9 +1,10 @@
+#include "frontend/placas.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "frontend/placas.hpp"
 #include "platform/plataforma.hpp"
 #include "tests/fake/fake.hpp"
 #include "tests/unit/apoio.hpp"
@@ -39,14 +40,19 @@ class Placas : public ::testing::Test {
 }  // namespace
 
 TEST_F(Placas, LinesPassWholeAndReportsNameTheirPort) {
-  fake::filho({{1000, saida, "abc"}, {2000, saida, "def\nxy"}, {2000, erro, "xagterm: fw.h"},
-               {5000, saida, "z\n"}, {6000, erro, "ex: 3 linhas enviadas\n"}}, 7000, 0);
+  fake::filho({{1000, saida, "abc"},
+               {2000, saida, "def\nxy"},
+               {2000, erro, "xagterm: fw.h"},
+               {5000, saida, "z\n"},
+               {6000, erro, "ex: 3 linhas enviadas\n"}},
+              7000, 0);
   fake::filho({{3000, saida, "111\n"}, {8000, saida, "fim"}}, 9000, 0);
   Rodada r = roda({"ttyUSB0", "ttyUSB1"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.saida, "abcdef\n111\nxyz\nfim");
   EXPECT_EQ(r.erro, "xagterm: ttyUSB0: fw.hex: 3 linhas enviadas\nxagterm: 2 de 2 placas gravadas\n");
-  EXPECT_EQ(fake::filhos_argv()[1], (std::vector<std::string>{"xagterm", "ttyUSB1", "fw.hex", "--batch", "--fast"}));
+  EXPECT_EQ(fake::filhos_argv()[1],
+            (std::vector<std::string>{"xagterm", "ttyUSB1", "fw.hex", "--batch", "--fast"}));
 }
 
 TEST_F(Placas, TheSummaryNamesEveryFailureAndTheStatusIsTheHighest) {
@@ -99,7 +105,13 @@ TEST_F(Placas, PortsNamedTwiceOrBeyondTheCapAreRefusedBeforeAnyStarts) {
 }
 
 TEST_F(Placas, OneProgressLineForAllFromTheChildrensCounts) {
-  fake::filho({{150000, erro, "\x1F" "5/10\n"}, {400000, erro, "\x1F" "10/10\n"}}, 500000, 0);
+  fake::filho({{150000, erro,
+                "\x1F"
+                "5/10\n"},
+               {400000, erro,
+                "\x1F"
+                "10/10\n"}},
+              500000, 0);
   fake::filho({}, 500000, 0);
   Rodada r = roda({"ttyUSB0", "ttyUSB1"}, true);
   EXPECT_EQ(fake::filhos_argv()[0].back(), opcao_contagem);

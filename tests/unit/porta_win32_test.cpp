@@ -15,8 +15,8 @@
 namespace {
 
 struct Roteiro {
-  DWORD erro_escrita = 0;     // WriteFile fails at once with it; 0: left pending
-  bool terminou = false;      // the pending write has ended, with erro_fim (0: well)
+  DWORD erro_escrita = 0;  // WriteFile fails at once with it; 0: left pending
+  bool terminou = false;   // the pending write has ended, with erro_fim (0: well)
   DWORD erro_fim = 0;
   bool sonda_falha = false;   // ClearCommError fails
   DWORD erro_espera = 0;      // WaitCommEvent fails at once with it; 0: pending
@@ -26,8 +26,8 @@ struct Roteiro {
   std::string escritos;       // what WriteFile was handed, call after call
   int cancelamentos = 0;
   OVERLAPPED* escrita = nullptr;
-  DWORD erro_le_ajustes = 0;    // GetCommState fails with it
-  DWORD erro_ajustes = 0;       // SetCommState fails with it
+  DWORD erro_le_ajustes = 0;  // GetCommState fails with it
+  DWORD erro_ajustes = 0;     // SetCommState fails with it
   int ajustes_mudados = 0;
 } r;
 std::atomic<int> escritas_pedidas{0};  // WriteFile calls, seen from a driver's thread
@@ -101,7 +101,9 @@ class PortaWin32 : public ::testing::Test {
     plat::win32::porta_comeca(p_);  // as porta_abre starts it: no state left from another test
   }
   void TearDown() override { plat::win32::chamadas = guardadas_; }
-  int envia(const char* c) { return plat::porta_escreve_agora(p_, reinterpret_cast<const unsigned char*>(c), 1); }
+  int envia(const char* c) {
+    return plat::porta_escreve_agora(p_, reinterpret_cast<const unsigned char*>(c), 1);
+  }
   plat::win32::Chamadas guardadas_ = plat::win32::chamadas;
   plat::Porta p_ = 0;
 };
@@ -139,7 +141,7 @@ struct Falha {
   bool pendente;  // the write fails when it ends, not at once
   DWORD erro;
   bool sonda_falha;
-  int depois;     // what the next porta_escreve_agora returns
+  int depois;  // what the next porta_escreve_agora returns
 };
 
 class FalhaDeEscrita : public PortaWin32, public ::testing::WithParamInterface<Falha> {};
@@ -189,11 +191,11 @@ TEST_F(PortaWin32, EmptyWaitCommEventIsTriedAgainAfterASecond) {
 
 struct Recusa {
   const char* nome;
-  DWORD erro_le;      // GetCommState fails with it
-  DWORD erro_muda;    // SetCommState fails with it
-  int mudados;        // SetCommState calls
-  int codigo;         // porta_erro()
-  bool do_sistema;    // the text shown is the system's own, not strerror's
+  DWORD erro_le;    // GetCommState fails with it
+  DWORD erro_muda;  // SetCommState fails with it
+  int mudados;      // SetCommState calls
+  int codigo;       // porta_erro()
+  bool do_sistema;  // the text shown is the system's own, not strerror's
 };
 
 class AjustesRecusados : public PortaWin32, public ::testing::WithParamInterface<Recusa> {};

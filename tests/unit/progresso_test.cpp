@@ -1,3 +1,5 @@
+#include "programming/progresso.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "platform/plataforma.hpp"
-#include "programming/progresso.hpp"
 #include "tests/fake/fake.hpp"
 #include "tests/unit/apoio.hpp"
 
@@ -79,5 +80,8 @@ TEST(Progresso, ToTheParentCountLinesAndTheLastOneAlways) {
   for (int n = 1; n <= 3; ++n) progresso_linha(n);
   progresso_apaga();
   progresso_ao_pai(false);
-  EXPECT_EQ(erros.texto(), "\x1F" "1/3\n\x1F" "3/3\n");
+  EXPECT_EQ(erros.texto(),
+            "\x1F"
+            "1/3\n\x1F"
+            "3/3\n");
 }

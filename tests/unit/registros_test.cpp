@@ -1,8 +1,8 @@
+#include "programming/registros.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "programming/registros.hpp"
 
 namespace {
 
@@ -49,8 +49,19 @@ TEST(Registros, DisplayRecordWithCountZeroAtZeroWrapsToFFFF) {
 }
 
 TEST(Registros, DisplayChecksumAgreesWithThePrintedDigitsForAnyRange) {
-  const std::int32_t valores[] = {0, 1, 0xFF, 0x100, 0x7FFF, 0x8000, 0xFFFF, 0x10000, 0x1234F,
-                                  0x7FFFFFFF, -1, -0x8000, static_cast<std::int32_t>(0x80000000u)};
+  const std::int32_t valores[] = {0,
+                                  1,
+                                  0xFF,
+                                  0x100,
+                                  0x7FFF,
+                                  0x8000,
+                                  0xFFFF,
+                                  0x10000,
+                                  0x1234F,
+                                  0x7FFFFFFF,
+                                  -1,
+                                  -0x8000,
+                                  static_cast<std::int32_t>(0x80000000u)};
   for (std::int32_t s : valores) {
     for (std::int32_t e : valores) {
       std::string r = mostra(s, e);

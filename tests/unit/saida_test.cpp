@@ -1,10 +1,11 @@
+#include "saida/saida.hpp"
+
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <functional>
 #include <string>
 
-#include "saida/saida.hpp"
 #include "tests/fake/fake.hpp"
 #include "tests/unit/apoio.hpp"
 
@@ -63,9 +64,12 @@ TEST(Relata, LongNamesAreShortenedBetweenCharacters) {
   } tabela[] = {
       {std::string(240, 'a'), std::string(240, 'a')},
       {std::string(241, 'a'), std::string(118, 'a') + "..." + std::string(119, 'a')},
-      {std::string(117, 'a') + eur + std::string(200, 'z'), std::string(117, 'a') + "..." + std::string(119, 'z')},
-      {std::string(200, 'a') + e + std::string(118, 'z'), std::string(118, 'a') + "..." + std::string(118, 'z')},
-      {std::string(200, 'a') + eur + std::string(117, 'z'), std::string(118, 'a') + "..." + std::string(117, 'z')},
+      {std::string(117, 'a') + eur + std::string(200, 'z'),
+       std::string(117, 'a') + "..." + std::string(119, 'z')},
+      {std::string(200, 'a') + e + std::string(118, 'z'),
+       std::string(118, 'a') + "..." + std::string(118, 'z')},
+      {std::string(200, 'a') + eur + std::string(117, 'z'),
+       std::string(118, 'a') + "..." + std::string(117, 'z')},
   };
   for (const auto& n : tabela) {
     EXPECT_EQ(em_stderr([&] { relata("%s", n.nome.c_str()); }), "xagterm: " + n.esperado + "\n")
@@ -81,7 +85,7 @@ TEST(Relata, TextsFillTheirBufferToTheLastByte) {
     std::size_t tamanho;  // of the formatted text
     std::size_t mantido;
   } tabela[] = {
-      {true, 1012, 1012}, {true, 1013, 1013}, {true, 1014, 1013},
+      {true, 1012, 1012},  {true, 1013, 1013},  {true, 1014, 1013},
       {false, 1022, 1022}, {false, 1023, 1023}, {false, 1024, 1023},
   };
   for (const auto& c : tabela) {
@@ -98,7 +102,8 @@ TEST(Relata, TextsFillTheirBufferToTheLastByte) {
         erro_f("%s%s%s%s%s", p[0].c_str(), p[1].c_str(), p[2].c_str(), p[3].c_str(), p[4].c_str());
       }
     });
-    EXPECT_EQ(saida, c.com_prefixo ? "xagterm: " + todo.substr(0, c.mantido) + "\n" : todo.substr(0, c.mantido))
+    EXPECT_EQ(saida,
+              c.com_prefixo ? "xagterm: " + todo.substr(0, c.mantido) + "\n" : todo.substr(0, c.mantido))
         << c.tamanho;
   }
 }

@@ -1,9 +1,10 @@
+#include "platform/comum/telnet.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "platform/comum/endereco.hpp"
-#include "platform/comum/telnet.hpp"
 
 namespace {
 
@@ -41,7 +42,8 @@ TEST(Telnet, CommandsSplitAcrossReadsNeverReachTheData) {
 TEST(Telnet, DoubledFfInsideASubnegotiationIsOneByteOfItsValue) {
   telnet::Estado e;
   // SET-BAUDRATE answer 0x0000FFFF split inside the doubled 0xFF.
-  EXPECT_EQ(recebe(e, {bytes({'x', IAC, SB, 44, 101, 0, 0, IAC}), bytes({IAC, IAC, IAC, IAC, SE, 'y'})}), bytes({'x', 'y'}));
+  EXPECT_EQ(recebe(e, {bytes({'x', IAC, SB, 44, 101, 0, 0, IAC}), bytes({IAC, IAC, IAC, IAC, SE, 'y'})}),
+            bytes({'x', 'y'}));
   EXPECT_TRUE(telnet::respondeu(e, telnet::cmd_taxa));
   EXPECT_EQ(e.taxa, 0xFFFFu);
   EXPECT_FALSE(telnet::respondeu(e, telnet::cmd_bits));
@@ -53,13 +55,13 @@ TEST(Telnet, OnlyBinaryAndSuppressGoAheadAreAgreedTo) {
     B resposta;
   };
   const Caso casos[] = {
-      {bytes({IAC, WILL, 1}), bytes({IAC, DONT, 1})},   // ECHO: the board echoes, not the server
+      {bytes({IAC, WILL, 1}), bytes({IAC, DONT, 1})},  // ECHO: the board echoes, not the server
       {bytes({IAC, DO, 1}), bytes({IAC, WONT, 1})},
-      {bytes({IAC, DO, 24}), bytes({IAC, WONT, 24})},   // terminal type
-      {bytes({IAC, WILL, 0}), bytes({})},               // asked for at the opening already
+      {bytes({IAC, DO, 24}), bytes({IAC, WONT, 24})},  // terminal type
+      {bytes({IAC, WILL, 0}), bytes({})},              // asked for at the opening already
       {bytes({IAC, DO, 3}), bytes({})},
       {bytes({IAC, DO, 44}), bytes({})},
-      {bytes({IAC, WONT, 0}), bytes({IAC, DONT, 0})},   // a change: answered once
+      {bytes({IAC, WONT, 0}), bytes({IAC, DONT, 0})},  // a change: answered once
       {bytes({IAC, DONT, 44}), bytes({IAC, WONT, 44})},
   };
   for (const Caso& c : casos) {

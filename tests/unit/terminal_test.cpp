@@ -1,8 +1,9 @@
+#include "frontend/terminal.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "frontend/terminal.hpp"
 #include "programming/upload.hpp"
 #include "tests/fake/fake.hpp"
 #include "tests/unit/apoio.hpp"
@@ -53,7 +54,9 @@ TEST_F(Terminal, EveryByteFromTheLineIsShownAsItIs) {
 }
 
 TEST_F(Terminal, CtrlXIsSentAndThenEndsTheLoop) {
-  fake::teclas("\x18" "after");
+  fake::teclas(
+      "\x18"
+      "after");
   EXPECT_TRUE(corre());
   EXPECT_EQ(fake::enviados(), "\x18");
 }
@@ -76,7 +79,9 @@ TEST_F(Terminal, LineBytesArrivingLaterAreShownInOrder) {
 TEST_F(Terminal, CtrlFSendsItsByteBeforeTheHandshake) {
   fake::teclas("\x06");
   EXPECT_FALSE(corre());
-  EXPECT_EQ(fake::enviados(), "\x06" "f");
+  EXPECT_EQ(fake::enviados(),
+            "\x06"
+            "f");
   EXPECT_EQ(saida, "\nFalhou a detec\xE7\xE3o do baud-rate\n\n");
 }
 
@@ -123,7 +128,9 @@ TEST_F(Terminal, CtrlXDuringTheMenusReplyDrainLeaves) {
   fake::teclas("\x06S");
   fake::teclas("\x18", 50'000);
   EXPECT_TRUE(corre());
-  EXPECT_EQ(fake::enviados(), "\x06" "f:010000830478\x18");
+  EXPECT_EQ(fake::enviados(),
+            "\x06"
+            "f:010000830478\x18");
 }
 
 // --- a line that goes away, and one that stops taking bytes -----------------

@@ -1,10 +1,11 @@
+#include "serial/troca.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "saida/saida.hpp"
 #include "serial/porta.hpp"
-#include "serial/troca.hpp"
 #include "tests/fake/fake.hpp"
 #include "tests/unit/apoio.hpp"
 
@@ -171,7 +172,8 @@ const int taxas[] = {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 1152
 TEST_F(Troca, WholeLineEchoBudgetsAddTheLinesCharacterTimes) {
   for (int taxa : taxas) {
     const fake::Micros c = 10'000'000 / taxa, primeiro = 50'000 + 2 * c, seguinte = 50'000 + c;
-    const fake::Micros casos[][3] = {{primeiro, seguinte, 0}, {primeiro + 1000, 10, 1}, {10, seguinte + 1000, 2}};
+    const fake::Micros casos[][3] = {
+        {primeiro, seguinte, 0}, {primeiro + 1000, 10, 1}, {10, seguinte + 1000, 2}};
     for (auto [a, b, falta] : casos) {
       SCOPED_TRACE(std::to_string(taxa) + " " + std::to_string(a) + " " + std::to_string(b));
       fake::reinicia();
@@ -250,7 +252,8 @@ TEST_F(Troca, EveryWaitGrowsByTheRoundTripOnce) {
       {"escreve_ser", 102'000, [] { return escreve_ser('Z') == 'Z'; }},
       {"mostra_ate", 102'000, [] { return mostra_ate('Z'); }},
       {"espera_ms", 7000, [] { return espera_ms(7) == 'Z'; }},
-      {"envia_linha_inteira", 50'000 + 2 * 86, [] {
+      {"envia_linha_inteira", 50'000 + 2 * 86,
+       [] {
          int eco = 0;
          return envia_linha_inteira("Z", 1, 1, true, eco) == 0;
        }},

@@ -1,3 +1,5 @@
+#include "programming/upload.hpp"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -5,7 +7,6 @@
 #include <string>
 
 #include "platform/plataforma.hpp"
-#include "programming/upload.hpp"
 #include "serial/porta.hpp"
 #include "tests/fake/fake.hpp"
 #include "tests/unit/apoio.hpp"
@@ -123,12 +124,26 @@ TEST_F(Upload, AnswersOtherThanALineTakensAreJudgedOrCounted) {
     std::string relato;
   } casos[] = {
       {"unjudged, taken", {}, dados1 + fim, ".\r\n", 0, "2 linhas enviadas"},
-      {"unjudged, refused", {}, dados1 + fim, "R\r\n", 0, "2 linhas enviadas, 2 recusadas (linha 1: \"R\\r\\n\")"},
+      {"unjudged, refused",
+       {},
+       dados1 + fim,
+       "R\r\n",
+       0,
+       "2 linhas enviadas, 2 recusadas (linha 1: \"R\\r\\n\")"},
       {"unjudged, one", {}, fim, "V\r\n", 0, "1 linhas enviadas, 1 recusada (linha 1: \"V\\r\\n\")"},
       {"any answer", {.qualquer_resposta = true}, dados1 + fim, "R\r\n", 0, "2 linhas enviadas"},
-      {"judged", {.julga_resposta = true}, dados1 + fim, "R\r\n", 2,
+      {"judged",
+       {.julga_resposta = true},
+       dados1 + fim,
+       "R\r\n",
+       2,
        "linha 1: resposta \"R\\r\\n\", esperada \".\\r\\n\""},
-      {"judged, its own", {.julga_resposta = true, .resposta = {'o', 'k', '\n'}}, fim, "ok\n", 0, "1 linhas enviadas"},
+      {"judged, its own",
+       {.julga_resposta = true, .resposta = {'o', 'k', '\n'}},
+       fim,
+       "ok\n",
+       0,
+       "1 linhas enviadas"},
   };
   for (const auto& c : casos) {
     SCOPED_TRACE(c.caso);
@@ -185,36 +200,35 @@ struct Desfecho {
   std::string conteudo;
   int ecos;  // bytes the device echoes; -1: every one, and it never answers
   int status;
-  std::string relato;   // after "xagterm: FILE: "
-  std::string enviado;  // down the line
-  bool confere = false; // the file checked first (--batch, --fast)
+  std::string relato;    // after "xagterm: FILE: "
+  std::string enviado;   // down the line
+  bool confere = false;  // the file checked first (--batch, --fast)
 };
 
 TEST_F(Upload, EveryOutcomeIsSaidOnceOnStandardError) {
-  const std::string cabe = std::string(600, '6') + "\r\n";    // 600 before its line end
-  const std::string longa = std::string(601, '6') + "\n";      // 601
-  const std::string ultima = std::string(600, '6');           // 600, no line end
+  const std::string cabe = std::string(600, '6') + "\r\n";  // 600 before its line end
+  const std::string longa = std::string(601, '6') + "\n";   // 601
+  const std::string ultima = std::string(600, '6');         // 600, no line end
   const std::string todos = dados1 + dados2 + fim;
   const Desfecho casos[] = {
       {"answered end record", todos, 1000, 0, "3 linhas enviadas", todos},
       {"a 600-character line", cabe + fim, 1000, 0, "2 linhas enviadas", cabe + fim},
-      {"no end record", dados1 + dados2, 1000, 1,
-       "fim do arquivo sem registro 01 (2 linhas enviadas)", dados1 + dados2},
+      {"no end record", dados1 + dados2, 1000, 1, "fim do arquivo sem registro 01 (2 linhas enviadas)",
+       dados1 + dados2},
       {"empty file", "", 1000, 1, "fim do arquivo sem registro 01 (0 linhas enviadas)", ""},
       {"last line without line end", dados1 + ultima, 1000, 1,
        "fim do arquivo sem registro 01 (1 linhas enviadas)", dados1},
       {"silent device", todos, 0, 2, "linha 1, caractere 1 sem eco", ":"},
-      {"echoes stop in line 2", todos, 25, 2, "linha 2, caractere 7 sem eco",
-       dados1 + dados2.substr(0, 7)},
+      {"echoes stop in line 2", todos, 25, 2, "linha 2, caractere 7 sem eco", dados1 + dados2.substr(0, 7)},
       {"no answer", todos, -1, 2, "linha 1 sem resposta", dados1},
       {"a 601-character line", dados1 + longa + fim, 1000, -1,
        "linha 2: longa demais (mais de 600 caracteres)", dados1},
-      {"a line with a NUL", dados1 + std::string(":00\0\r\n", 6) + fim, 1000, -1,
-       "linha 2: byte 0x00", dados1},
+      {"a line with a NUL", dados1 + std::string(":00\0\r\n", 6) + fim, 1000, -1, "linha 2: byte 0x00",
+       dados1},
       {"address records left out", zero04 + dados1 + ":0400000500000100F6\n" + fim, 1000, 0,
        "2 linhas enviadas, 2 registros de endereco omitidos", dados1 + fim, true},
-      {"one address record left out", zero04 + fim, 1000, 0, "1 linhas enviadas, 1 registro de endereco omitido",
-       fim, true},
+      {"one address record left out", zero04 + fim, 1000, 0,
+       "1 linhas enviadas, 1 registro de endereco omitido", fim, true},
   };
   for (const Desfecho& d : casos) {
     SCOPED_TRACE(d.caso);
@@ -287,7 +301,8 @@ TEST_F(Upload, AnAnswerBeforeTheLineEndsEchoIsTakenAsTheAnswer) {
     for (const auto& c : casos) {
       SCOPED_TRACE(std::to_string(rapido) + " " + std::to_string(c.antes) + " " + c.resposta);
       fake::reinicia();
-      modo_envio = ModoEnvio{.confere_eco = true, .rapido = rapido, .julga_resposta = true, .resposta = {'.', '\r', '\n'}};
+      modo_envio = ModoEnvio{
+          .confere_eco = true, .rapido = rapido, .julga_resposta = true, .resposta = {'.', '\r', '\n'}};
       ArquivoTemporario f("p.hex", fim);
       placa_que_responde_antes(c.antes, c.resposta);
       Captura saida(stdout);
@@ -419,9 +434,14 @@ TEST_F(UploadDigitado, ALeadingSpaceGivesAnEmptyName) {
 }
 
 TEST_F(UploadDigitado, BytesFrom0x80UpEndTheNameBut0x7FDoesNot) {
-  EXPECT_EQ(digita("ab\xE7""d.hex\n"),
-            "xagterm: nome cortado: \"ab\xE7""d.hex\" -> \"ab\"\nab: No such file or directory\n");
-  EXPECT_EQ(digita("ab\x7F""d.hex\n"), "ab\x7F""d.hex: No such file or directory\n");
+  EXPECT_EQ(digita("ab\xE7"
+                   "d.hex\n"),
+            "xagterm: nome cortado: \"ab\xE7"
+            "d.hex\" -> \"ab\"\nab: No such file or directory\n");
+  EXPECT_EQ(digita("ab\x7F"
+                   "d.hex\n"),
+            "ab\x7F"
+            "d.hex: No such file or directory\n");
 }
 
 TEST_F(UploadDigitado, EnterAloneAndEndOfInputGiveAnEmptyName) {
