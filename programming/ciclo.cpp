@@ -90,23 +90,6 @@ bool le_passo(const char*& p, PassoDasLinhas& passo) {
   return true;
 }
 
-// The answer as --answer takes it: \r, \n and \xHH for what is not plain.
-void escreve_visivel(const unsigned char* bytes, int n, char* texto) {
-  for (int i = 0; i < n; ++i) {
-    unsigned char c = bytes[i];
-    if (c == '\r') {
-      texto += std::sprintf(texto, "\\r");
-    } else if (c == '\n') {
-      texto += std::sprintf(texto, "\\n");
-    } else if (c < 0x20 || c > 0x7E || c == '\\' || c == '"') {
-      texto += std::sprintf(texto, "\\x%02X", c);
-    } else {
-      *texto++ = static_cast<char>(c);
-    }
-  }
-  *texto = '\0';
-}
-
 // The answer held while the record's echoes came (a board that answers at
 // its checksum), up to `maximo` bytes, copied into `bytes`. Returns how many.
 int toma_guardada(unsigned char* bytes, int maximo) {

@@ -87,23 +87,6 @@ bool recebe_resposta(unsigned char* resposta) {
 // The line has gone (an adapter pulled) rather than just gone quiet.
 bool linha_perdida() { return (plat::aguarda(hcom, plat::ev_linha, 0) & plat::ev_perdida) != 0; }
 
-// The answer as --answer takes it: \r, \n and \xHH for what is not plain.
-void escreve_resposta(const unsigned char* resposta, char* texto) {
-  for (int i = 0; i < caracteres_de_resposta; ++i) {
-    unsigned char c = resposta[i];
-    if (c == '\r') {
-      texto += std::sprintf(texto, "\\r");
-    } else if (c == '\n') {
-      texto += std::sprintf(texto, "\\n");
-    } else if (c < 0x20 || c > 0x7E || c == '\\' || c == '"') {
-      texto += std::sprintf(texto, "\\x%02X", c);
-    } else {
-      *texto++ = static_cast<char>(c);
-    }
-  }
-  *texto = '\0';
-}
-
 // An unjudged line answered otherwise than a line taken is: counted, and
 // the first kept for the outcome line.
 void anota_recusada(const unsigned char* resposta, int numero) {
@@ -151,8 +134,8 @@ int envia_registro(const char* path, const char* linha, int n, int numero) {
   if (modo_envio.julga_resposta && std::memcmp(resposta, modo_envio.resposta, caracteres_de_resposta) != 0) {
     char veio_texto[16];
     char esperada[16];
-    escreve_resposta(resposta, veio_texto);
-    escreve_resposta(modo_envio.resposta, esperada);
+    escreve_visivel(resposta, caracteres_de_resposta, veio_texto);
+    escreve_visivel(modo_envio.resposta, caracteres_de_resposta, esperada);
     desfecho("%s: linha %d: resposta \"%s\", esperada \"%s\"", path, numero, veio_texto, esperada);
     return sem_eco;
   }
@@ -170,7 +153,7 @@ void escreve_recusadas(char* texto, std::size_t tamanho) {
   texto[0] = '\0';
   if (recusadas.quantas == 0) return;
   char resposta[16];
-  escreve_resposta(recusadas.resposta, resposta);
+  escreve_visivel(recusadas.resposta, caracteres_de_resposta, resposta);
   std::snprintf(texto, tamanho, ", %d %s (linha %d: \"%s\")", recusadas.quantas,
                 recusadas.quantas == 1 ? "recusada" : "recusadas", recusadas.linha, resposta);
 }
@@ -285,6 +268,22 @@ int envia_aberto(std::FILE* f, const char* path, int linhas) {
 }
 
 }  // namespace
+
+void escreve_visivel(const unsigned char* bytes, int n, char* texto) {
+  for (int i = 0; i < n; ++i) {
+    unsigned char c = bytes[i];
+    if (c == '\r') {
+      texto += std::sprintf(texto, "\\r");
+    } else if (c == '\n') {
+      texto += std::sprintf(texto, "\\n");
+    } else if (c < 0x20 || c > 0x7E || c == '\\' || c == '"') {
+      texto += std::sprintf(texto, "\\x%02X", c);
+    } else {
+      *texto++ = static_cast<char>(c);
+    }
+  }
+  *texto = '\0';
+}
 
 int confere_hex(std::FILE* f, const char* path, Conferencia& c) {
   int status = percorre(f, path, false, c);

@@ -68,3 +68,7 @@ int envia_hex(const char* path);
 // Ctrl-U: asks for a file name, reads it as an ordinary typed line into buf
 // and sends that file.
 int envia_hex_digitado(char* buf, std::size_t tamanho);
+
+// An answer as --answer takes it, for a report: \r, \n and \xHH for what
+// is not plain. texto holds at least 4 x n + 1 characters.
+void escreve_visivel(const unsigned char* bytes, int n, char* texto);

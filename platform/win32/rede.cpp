@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/comum/guardados.hpp"
 #include "platform/comum/telnet.hpp"
 #include "platform/win32/rede.hpp"
 #include "platform/win32/win32.hpp"
@@ -215,27 +216,15 @@ void guarda(Ligacao& l) {
 }
 
 int tira_guardados(Ligacao& l, unsigned char* buf, int n) {
-  int k = n < l.guardados_n ? n : l.guardados_n;
-  std::memcpy(buf, l.guardados, static_cast<size_t>(k));
-  std::memmove(l.guardados, l.guardados + k, static_cast<size_t>(l.guardados_n - k));
-  l.guardados_n -= k;
-  return k;
+  return guardados::tira(l.guardados, l.guardados_n, buf, n);
 }
 
 // What a server that closed at once said (ser2net: "Device open failure:
 // ..."), on one line.
 void razao_do_servidor(Ligacao& l) {
-  int n = 0;
-  for (int i = 0; i < l.guardados_n && n < static_cast<int>(sizeof razao) - 1; ++i) {
-    unsigned char c = l.guardados[i];
-    if (c == '\r' || c == '\n') c = ' ';
-    if (c < ' ' || c > '~') continue;
-    if (c == ' ' && (n == 0 || razao[n - 1] == ' ')) continue;
-    razao[n++] = static_cast<char>(c);
+  if (guardados::razao(l.guardados, l.guardados_n, razao, sizeof razao) == 0) {
+    da_razao("o servidor fechou a conexao");
   }
-  while (n > 0 && razao[n - 1] == ' ') --n;
-  razao[n] = '\0';
-  if (n == 0) da_razao("o servidor fechou a conexao");
 }
 
 // Waits until `pronto` holds, the connection closes, or prazo; the line's
