@@ -118,7 +118,11 @@ hex_win="Z:${pasta//\//\\}\\up.hex"
 unitarios() {
   local estado
   set +e
-  (cd "$pasta" && "$WINE" "$2" --gtest_brief=1 >"$pasta/unitarios.txt" 2>&1)
+  # Wine keeps Windows file names as the host's locale spells them: in the C
+  # locale a name with accents (ç, ł, 中) has no spelling and cannot be
+  # created at all, which Windows itself never refuses. The tests of such
+  # names run in a UTF-8 locale.
+  (cd "$pasta" && LC_ALL=C.UTF-8 "$WINE" "$2" --gtest_brief=1 >"$pasta/unitarios.txt" 2>&1)
   estado=$?
   set -e
   if [ $estado -eq 0 ] && grep -q '^\[  PASSED  \] [1-9][0-9]* tests' "$pasta/unitarios.txt" &&
