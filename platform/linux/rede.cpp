@@ -363,11 +363,6 @@ bool sinal(Porta p, bool dtr, bool liga) {
   return !l.fechada;
 }
 
-void purga(Porta p) {
-  Ligacao& l = *ligacao(p);
-  if (l.telnet) manda_comando(l, telnet::cmd_purga, telnet::purga_recepcao);
-}
-
 }  // namespace rede
 
 // --- added by rede ---

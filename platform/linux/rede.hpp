@@ -30,7 +30,4 @@ bool tem_dados(Porta p);
 // DTR (dtr true) or RTS on or off, through SET-CONTROL; false over tcp://.
 bool sinal(Porta p, bool dtr, bool liga);
 
-// Asks the server to drop the bytes from the line it still holds.
-void purga(Porta p);
-
 }  // namespace plat::rede
